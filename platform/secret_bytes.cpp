@@ -1,0 +1,53 @@
+#include "platform/secret_bytes.h"
+
+#include <cstring>
+#include <new>
+#include <utility>
+
+namespace quorlen {
+
+void secureZero(void* bytes, std::size_t size) {
+    if (bytes == nullptr || size == 0) return;
+    std::memset(bytes, 0, size);
+    // The barrier tells the compiler the zeroed memory is read, so the stores stay.
+    asm volatile("" : : "r"(bytes) : "memory");
+}
+
+SecretBytes::SecretBytes(std::size_t size) : size_(size) {
+    if (size_ > 0) data_ = new std::uint8_t[size_]();
+}
+
+SecretBytes SecretBytes::copyOf(std::span<const std::uint8_t> bytes) {
+    SecretBytes out(bytes.size());
+    if (!bytes.empty()) std::memcpy(out.data_, bytes.data(), bytes.size());
+    return out;
+}
+
+SecretBytes SecretBytes::copyOf(std::string_view text) {
+    return copyOf(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+}
+
+SecretBytes::SecretBytes(SecretBytes&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+
+SecretBytes& SecretBytes::operator=(SecretBytes&& other) noexcept {
+    if (this != &other) {
+        release();
+        data_ = std::exchange(other.data_, nullptr);
+        size_ = std::exchange(other.size_, 0);
+    }
+    return *this;
+}
+
+SecretBytes::~SecretBytes() { release(); }
+
+void SecretBytes::wipe() { secureZero(data_, size_); }
+
+void SecretBytes::release() {
+    wipe();
+    delete[] data_;
+    data_ = nullptr;
+    size_ = 0;
+}
+
+}  // namespace quorlen
