@@ -2,20 +2,14 @@
 
 #include <unistd.h>
 
-#include <memory>
 #include <span>
 #include <string_view>
 
 #include "app/entry.h"
 #include "app/probes.h"
 #include "platform/factory.h"
+#include "platform/module.h"
 #include "platform/process.h"
-#include "ui/safe_controller.h"
-
-namespace quorlen {
-
-// The one controller, kept for the life of the process in windowed mode.
-std::shared_ptr<SafeController> controller;
 
 namespace {
 
@@ -30,26 +24,7 @@ int writeLine(std::string_view line) {
     return 0;
 }
 
-int runWindowed(int argc, char** argv) {
-    auto keychain = makeSystemKeychain();
-    auto authentication = makeSystemAuthentication();
-    auto toolkit = makeSystemToolkit(argc, argv);
-    auto pasteboard = makeSystemPasteboard();
-    auto scheduler = makeSystemScheduler();
-    Authentication& auth = *authentication;
-    controller = std::make_shared<SafeController>(
-        Services{*keychain, auth, *toolkit, *pasteboard, *scheduler,
-                 [&auth] { return protectionAvailable(auth); }});
-    toolkit->setActivationPolicy(kActivationPolicyRegular);
-    toolkit->setDelegate(controller.get());
-    toolkit->run();
-    // The loop has ended the application; the controller's widgets go before the toolkit.
-    controller.reset();
-    return 0;
-}
-
 }  // namespace
-}  // namespace quorlen
 
 int main(int argc, char** argv) {
     // Before anything else: no core dump and no ptrace attach by other same-user processes.
@@ -59,15 +34,15 @@ int main(int argc, char** argv) {
     switch (quorlen::modeFor(std::span<const char* const>(argv, static_cast<std::size_t>(argc)))) {
         case Mode::availabilityProbe: {
             auto authentication = quorlen::makeSystemAuthentication();
-            return quorlen::writeLine(quorlen::protectionAvailable(*authentication)
-                                          ? quorlen::kAvailableTrue
-                                          : quorlen::kAvailableFalse);
+            return writeLine(quorlen::protectionAvailable(*authentication)
+                                 ? quorlen::kAvailableTrue
+                                 : quorlen::kAvailableFalse);
         }
         case Mode::signatureProbe:
-            return quorlen::writeLine(quorlen::signingIsRestricted() ? quorlen::kSignedTrue
-                                                                     : quorlen::kSignedFalse);
+            return writeLine(quorlen::signingIsRestricted() ? quorlen::kSignedTrue
+                                                            : quorlen::kSignedFalse);
         case Mode::windowed:
-            return quorlen::runWindowed(argc, argv);
+            return quorlen::runWindowedModule(QUORLEN_WINDOW_MODULE, argc, argv);
         case Mode::usageError:
             break;
     }

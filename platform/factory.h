@@ -10,7 +10,8 @@
 
 namespace quorlen {
 
-// The real backends of the running operating system. Each returns a usable object, never
+// The real backends of the running operating system (in the windowed module, but
+// makeSystemAuthentication, which the probes use too). Each returns a usable object, never
 // null; an unreachable service shows up later as the status of its calls.
 
 std::unique_ptr<Authentication> makeSystemAuthentication();

@@ -22,6 +22,6 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 chmod -R go-w "$prefix"
 "$support/system-services.sh" start "$state"
 
-QUORLEN_BUILT=$build/quorlen-safe QUORLEN_INSTALLED=$prefix/bin/quorlen-safe \
+QUORLEN_BUILT=$build/bin/quorlen-safe QUORLEN_INSTALLED=$prefix/bin/quorlen-safe \
   QUORLEN_SERVICES=$support/system-services.sh QUORLEN_STATE=$state \
   python3 "$here/probes_test.py"
