@@ -1,10 +1,16 @@
 #include "platform/secret_bytes.h"
 
+#include <atomic>
 #include <cstring>
 #include <new>
 #include <utility>
 
 namespace quorlen {
+namespace {
+
+std::atomic<SecretBytes::ReleaseObserver> releaseObserver{nullptr};
+
+}  // namespace
 
 void secureZero(void* bytes, std::size_t size) {
     if (bytes == nullptr || size == 0) return;
@@ -43,8 +49,13 @@ SecretBytes::~SecretBytes() { release(); }
 
 void SecretBytes::wipe() { secureZero(data_, size_); }
 
+void SecretBytes::setReleaseObserver(ReleaseObserver observer) { releaseObserver = observer; }
+
 void SecretBytes::release() {
     wipe();
+    if (data_ != nullptr) {
+        if (auto observer = releaseObserver.load()) observer(data_, size_);
+    }
     delete[] data_;
     data_ = nullptr;
     size_ = 0;

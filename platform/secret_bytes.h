@@ -37,6 +37,11 @@ class SecretBytes {
     // Zeroes and frees the bytes; the buffer is empty afterwards.
     void release();
 
+    // For tests: `observer` sees each buffer's bytes after they are zeroed and before they
+    // are freed, so a test can check what a released buffer held. Null stops it.
+    using ReleaseObserver = void (*)(const std::uint8_t* data, std::size_t size);
+    static void setReleaseObserver(ReleaseObserver observer);
+
   private:
     std::uint8_t* data_ = nullptr;
     std::size_t size_ = 0;

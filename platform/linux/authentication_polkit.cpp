@@ -79,10 +79,11 @@ std::optional<guint64> processStartTime() {
 
 enum class Answer { authorized, challenge, dismissed, denied, unavailable };
 
-// One CheckAuthorization call for this process.
-Answer checkAuthorization(GDBusConnection* bus, std::string_view action, bool interactive) {
+// The arguments of one CheckAuthorization call for this process, or null when its start
+// time cannot be read.
+GVariant* checkParameters(std::string_view action, bool interactive) {
     auto start = processStartTime();
-    if (bus == nullptr || !start) return Answer::unavailable;
+    if (!start) return nullptr;
     GVariantBuilder subject;
     g_variant_builder_init(&subject, G_VARIANT_TYPE("a{sv}"));
     g_variant_builder_add(&subject, "{sv}", "pid",
@@ -93,20 +94,16 @@ Answer checkAuthorization(GDBusConnection* bus, std::string_view action, bool in
     GVariantBuilder details;
     g_variant_builder_init(&details, G_VARIANT_TYPE("a{ss}"));
     const std::string actionId(action);
-    GVariant* parameters =
-        g_variant_new("((sa{sv})sa{ss}us)", "unix-process", &subject, actionId.c_str(), &details,
-                      interactive ? kAllowUserInteraction : 0u, "");
-    GError* raw = nullptr;
-    Variant reply(g_dbus_connection_call_sync(
-        bus, kAuthorityName, kAuthorityPath, kAuthorityInterface, "CheckAuthorization", parameters,
-        G_VARIANT_TYPE("((bba{ss}))"), G_DBUS_CALL_FLAGS_NONE,
-        interactive ? G_MAXINT : kQuickTimeoutMs, nullptr, &raw));
-    Error error(raw);
-    // A bus failure, a missing authority and an unregistered action all land here.
-    if (!reply) return Answer::unavailable;
+    return g_variant_new("((sa{sv})sa{ss}us)", "unix-process", &subject, actionId.c_str(), &details,
+                         interactive ? kAllowUserInteraction : 0u, "");
+}
+
+// A bus failure, a missing authority and an unregistered action all come as no reply.
+Answer answerOf(GVariant* reply) {
+    if (reply == nullptr) return Answer::unavailable;
     gboolean authorized = FALSE, challenge = FALSE;
     GVariant* resultDetails = nullptr;
-    g_variant_get(reply.get(), "((bb@a{ss}))", &authorized, &challenge, &resultDetails);
+    g_variant_get(reply, "((bb@a{ss}))", &authorized, &challenge, &resultDetails);
     Variant detailsOwner(resultDetails);
     if (authorized) return Answer::authorized;
     const char* dismissed = nullptr;
@@ -115,6 +112,56 @@ Answer checkAuthorization(GDBusConnection* bus, std::string_view action, bool in
         return Answer::dismissed;
     }
     return challenge ? Answer::challenge : Answer::denied;
+}
+
+// One interactive check, waiting as long as the owner takes.
+Answer checkInteractively(GDBusConnection* bus, std::string_view action) {
+    GVariant* parameters = bus ? checkParameters(action, true) : nullptr;
+    if (parameters == nullptr) return Answer::unavailable;
+    GError* raw = nullptr;
+    Variant reply(g_dbus_connection_call_sync(
+        bus, kAuthorityName, kAuthorityPath, kAuthorityInterface, "CheckAuthorization", parameters,
+        G_VARIANT_TYPE("((bba{ss}))"), G_DBUS_CALL_FLAGS_NONE, G_MAXINT, nullptr, &raw));
+    Error error(raw);
+    return answerOf(reply.get());
+}
+
+// Non-interactive checks of several actions, sent together so that they cost one round
+// trip; returns true when every one answers authorized or challenge.
+bool allAuthorizable(GDBusConnection* bus, std::initializer_list<std::string_view> actions) {
+    if (bus == nullptr) return false;
+    struct Pending {
+        int remaining = 0;
+        bool allAuthorizable = true;
+    } pending;
+    std::unique_ptr<GMainContext, void (*)(GMainContext*)> context(g_main_context_new(),
+                                                                   g_main_context_unref);
+    g_main_context_push_thread_default(context.get());
+    auto done = +[](GObject* source, GAsyncResult* result, gpointer data) {
+        auto* state = static_cast<Pending*>(data);
+        GError* raw = nullptr;
+        Variant reply(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &raw));
+        Error error(raw);
+        auto answer = answerOf(reply.get());
+        if (answer != Answer::authorized && answer != Answer::challenge) {
+            state->allAuthorizable = false;
+        }
+        --state->remaining;
+    };
+    for (auto action : actions) {
+        GVariant* parameters = checkParameters(action, false);
+        if (parameters == nullptr) {
+            pending.allAuthorizable = false;
+            break;
+        }
+        ++pending.remaining;
+        g_dbus_connection_call(bus, kAuthorityName, kAuthorityPath, kAuthorityInterface,
+                               "CheckAuthorization", parameters, G_VARIANT_TYPE("((bba{ss}))"),
+                               G_DBUS_CALL_FLAGS_NONE, kQuickTimeoutMs, nullptr, done, &pending);
+    }
+    while (pending.remaining > 0) g_main_context_iteration(context.get(), TRUE);
+    g_main_context_pop_thread_default(context.get());
+    return pending.allAuthorizable;
 }
 
 Status statusOfInteractive(Answer answer) {
@@ -146,11 +193,7 @@ class PolkitContext final : public AuthenticationContext,
     bool canEvaluatePolicy(int policy) override {
         if (policy != LAPolicyDeviceOwnerAuthentication) return false;
         Connection bus = connectSystemBus();
-        for (auto action : {kCopyAction, kDeleteAction}) {
-            auto answer = checkAuthorization(bus.get(), action, false);
-            if (answer != Answer::authorized && answer != Answer::challenge) return false;
-        }
-        return true;
+        return allAuthorizable(bus.get(), {kCopyAction, kDeleteAction});
     }
 
     void setLocalizedReason(std::string reason) override {
@@ -193,7 +236,7 @@ class PolkitContext final : public AuthenticationContext,
         auto action = actionForReason(reason);
         if (policy != LAPolicyDeviceOwnerAuthentication || !action) return status::notAvailable;
         Connection bus = connectSystemBus();
-        Status result = statusOfInteractive(checkAuthorization(bus.get(), *action, true));
+        Status result = statusOfInteractive(checkInteractively(bus.get(), *action));
         if (result == status::success && !invalidated_) granted_ = true;
         return result;
     }
