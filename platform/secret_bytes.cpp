@@ -1,8 +1,10 @@
 #include "platform/secret_bytes.h"
 
+#include "platform/secure_memory.h"
+
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
-#include <new>
 #include <utility>
 
 namespace quorlen {
@@ -20,7 +22,10 @@ void secureZero(void* bytes, std::size_t size) {
 }
 
 SecretBytes::SecretBytes(std::size_t size) : size_(size) {
-    if (size_ > 0) data_ = new std::uint8_t[size_]();
+    if (size_ == 0) return;
+    data_ = static_cast<std::uint8_t*>(allocateSecretMemory(size_));
+    // Without memory there is nowhere to hold the secret; no caller can go on sanely.
+    if (data_ == nullptr) std::abort();
 }
 
 SecretBytes SecretBytes::copyOf(std::span<const std::uint8_t> bytes) {
@@ -56,7 +61,7 @@ void SecretBytes::release() {
     if (data_ != nullptr) {
         if (auto observer = releaseObserver.load()) observer(data_, size_);
     }
-    delete[] data_;
+    freeSecretMemory(data_, size_);
     data_ = nullptr;
     size_ = 0;
 }

@@ -8,7 +8,8 @@
 namespace quorlen {
 
 // The one owner of a secret's bytes. Move-only; zeroes its whole length before the
-// memory is released, so a secret never lingers in freed heap.
+// memory is released, so a secret never lingers in freed memory. The bytes live in memory
+// kept out of swap and core dumps.
 class SecretBytes {
   public:
     SecretBytes() = default;
