@@ -55,7 +55,9 @@ TEST(SecretBytes, LiveOutsideCoreDumpsAndSwap) {
     EXPECT_NE(flags.find(" dd"), std::string::npos) << flags;
     struct rlimit memlock {};
     ASSERT_EQ(getrlimit(RLIMIT_MEMLOCK, &memlock), 0);
-    if (memlock.rlim_cur >= 4096) EXPECT_NE(flags.find(" lo"), std::string::npos) << flags;
+    if (memlock.rlim_cur >= 4096) {
+        EXPECT_NE(flags.find(" lo"), std::string::npos) << flags;
+    }
 }
 
 }  // namespace
