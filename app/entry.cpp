@@ -8,7 +8,11 @@ Mode modeFor(std::span<const char* const> arguments) {
     };
     if (onlyFlag("--check")) return Mode::availabilityProbe;
     if (onlyFlag("--check-signature")) return Mode::signatureProbe;
-    if (arguments.size() == 1) return Mode::windowed;
+    // The kernel hands a program started with no arguments at all a single empty one, so an
+    // empty program path stands for that list too.
+    if (arguments.size() == 1 && arguments[0] != nullptr && arguments[0][0] != '\0') {
+        return Mode::windowed;
+    }
     return Mode::usageError;
 }
 
