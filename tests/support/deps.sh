@@ -7,11 +7,12 @@ packages=(
   build-essential cmake pkg-config qt6-base-dev qt6-qpa-plugins libglib2.0-dev libicu-dev
   libgtest-dev googletest libpolkit-agent-1-dev libpolkit-gobject-1-dev libsecret-1-dev
   # services the tests start
-  dbus-daemon dbus-bin polkitd gnome-keyring libsecret-tools xvfb xauth at-spi2-core
+  dbus-daemon dbus-bin libglib2.0-bin polkitd gnome-keyring libsecret-tools xvfb xauth at-spi2-core
   # clients the tests drive the program with
   xclip xdotool x11-utils python3 python3-pyatspi python3-dbus python3-gi python3-xlib imagemagick
   # for the benchmarks
   hyperfine
+  desktop-file-utils appstream lintian librsvg2-bin man-db  # the packaging tier
 )
 
 missing=()

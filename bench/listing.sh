@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# Times the store listing against secret-tool's search over the same keys, on a private
+# gnome-keyring, and prints the ratio. Not a test: nothing fails on a slow figure.
+#   bench/listing.sh BUILD_DIR [KEYS] [RUNS]
+set -euo pipefail
+build=$(cd "${1:?usage: listing.sh BUILD_DIR [KEYS] [RUNS]}" && pwd)
+keys=${2:-1000}
+runs=${3:-20}
+bench=$build/bench/listing_bench
+[[ -x $bench ]] || { echo "missing $bench: build first" >&2; exit 2; }
+
+work=$(mktemp -d /tmp/quorlen-bench.XXXXXX)
+pids=()
+cleanup() {
+  local pid
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do
+    for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -9 "$pid" 2>/dev/null || true
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+wait_for() {
+  for _ in $(seq 1 100); do
+    if "$@"; then return 0; fi
+    sleep 0.1
+  done
+  echo "timed out waiting for: $*" >&2
+  return 1
+}
+
+export HOME=$work/home XDG_RUNTIME_DIR=$work/run
+mkdir -p "$HOME" && mkdir -m 700 "$XDG_RUNTIME_DIR"
+unset DISPLAY WAYLAND_DISPLAY XDG_DATA_HOME XDG_CONFIG_HOME XDG_CACHE_HOME || true
+
+cat >"$work/bus.conf" <<CONF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:path=$work/bus.socket</listen>
+  <auth>EXTERNAL</auth>
+  <!-- As a desktop session bus has them; the reference needs more than the default 128
+       pending replies. -->
+  <limit name="max_replies_per_connection">50000</limit>
+  <limit name="max_match_rules_per_connection">50000</limit>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+CONF
+dbus-daemon --config-file="$work/bus.conf" --nofork --nopidfile 2>/dev/null &
+pids+=($!)
+export DBUS_SESSION_BUS_ADDRESS=unix:path=$work/bus.socket
+wait_for dbus-send --session --dest=org.freedesktop.DBus --print-reply / \
+  org.freedesktop.DBus.GetId >/dev/null 2>&1
+gnome-keyring-daemon --foreground --unlock --components=secrets \
+  <<<"quorlen-bench-keyring" >/dev/null 2>&1 &
+pids+=($!)
+wait_for sh -c "dbus-send --session --print-reply --dest=org.freedesktop.DBus / \
+  org.freedesktop.DBus.NameHasOwner string:org.freedesktop.secrets | grep -q 'boolean true'"
+
+echo "planting $keys keys..."
+"$bench" plant "$keys"
+
+# Our listing, timed inside the process: one search plus one pipelined read per item.
+"$bench" list "$runs" >"$work/ours.txt"
+count=$(awk 'NR==1 {print $1}' "$work/ours.txt")
+[[ $count == "$keys" ]] || { echo "listing returned $count keys, expected $keys" >&2; exit 1; }
+
+# The reference: secret-tool's search over the same keys, timed around each process. Its
+# output (which holds the placeholder secrets) goes nowhere.
+reference() {
+  local start end
+  for _ in $(seq 1 "$runs"); do
+    start=$(date +%s%N)
+    secret-tool search --all service com.quorlen.safe.v1 >/dev/null 2>&1
+    end=$(date +%s%N)
+    echo "$(((end - start) / 1000))"
+  done
+}
+reference >"$work/reference.txt"
+
+# The same listing timed as a process, so process start-up weighs on both sides alike.
+process() {
+  local start end
+  for _ in $(seq 1 "$runs"); do
+    start=$(date +%s%N)
+    "$bench" list 1 >/dev/null
+    end=$(date +%s%N)
+    echo "$(((end - start) / 1000))"
+  done
+}
+process >"$work/process.txt"
+
+median() { sort -n | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2] + v[NR/2+1]) / 2}'; }
+ours=$(awk '{print $2}' "$work/ours.txt" | median)
+ours_process=$(awk '{print $1 / 1000}' "$work/process.txt" | median)
+ref=$(awk '{print $1 / 1000}' "$work/reference.txt" | median)
+awk -v keys="$keys" -v runs="$runs" -v ours="$ours" -v proc="$ours_process" -v ref="$ref" 'BEGIN {
+  printf "keys: %d, runs: %d (medians)\n", keys, runs
+  printf "listing, in process:              %9.2f ms\n", ours
+  printf "listing, whole process:           %9.2f ms\n", proc
+  printf "secret-tool search --all:         %9.2f ms\n", ref
+  printf "ratio reference / listing (process): %.1f\n", ref / proc
+  printf "ratio reference / listing (in process): %.1f\n", ref / ours
+}'
