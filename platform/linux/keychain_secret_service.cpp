@@ -1,0 +1,738 @@
+// The store on the desktop's Secret Service, spoken to over GDBus directly: the listing has
+// to be one search plus one pipelined property read per item, which the per-item proxies
+// of the usual client library cannot give.
+#include <gio/gio.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "app/identity.h"
+#include "platform/factory.h"
+#include "platform/keychain.h"
+
+namespace quorlen {
+namespace {
+
+constexpr const char* kBusName = "org.freedesktop.secrets";
+constexpr const char* kServicePath = "/org/freedesktop/secrets";
+constexpr const char* kServiceInterface = "org.freedesktop.Secret.Service";
+constexpr const char* kItemInterface = "org.freedesktop.Secret.Item";
+constexpr const char* kPromptInterface = "org.freedesktop.Secret.Prompt";
+constexpr const char* kSessionInterface = "org.freedesktop.Secret.Session";
+constexpr const char* kPropertiesInterface = "org.freedesktop.DBus.Properties";
+
+// Item attributes. The schema attribute is the one the common client library writes, so
+// other tools see our items as belonging to this schema; every search matches on it, which
+// keeps items that other programs filed under our service name out of the list.
+constexpr const char* kSchemaAttribute = "xdg:schema";
+constexpr const char* kSchemaName = "com.quorlen.safe.v1";
+constexpr const char* kServiceAttribute = "service";
+constexpr const char* kAccountAttribute = "account";
+constexpr const char* kSynchronizableAttribute = "synchronizable";
+constexpr const char* kAccessControlAttribute = "access-control";
+constexpr const char* kProtectionAttribute = "protection";
+
+// ---- Small owners of GLib handles -------------------------------------------------------
+
+struct VariantUnref {
+    void operator()(GVariant* v) const { g_variant_unref(v); }
+};
+using VariantPtr = std::unique_ptr<GVariant, VariantUnref>;
+
+struct ObjectUnref {
+    void operator()(gpointer o) const { g_object_unref(o); }
+};
+using ConnectionPtr = std::unique_ptr<GDBusConnection, ObjectUnref>;
+
+struct ErrorFree {
+    void operator()(GError* e) const { g_error_free(e); }
+};
+using ErrorPtr = std::unique_ptr<GError, ErrorFree>;
+
+struct FreeString {
+    void operator()(gchar* s) const { g_free(s); }
+};
+
+// A private main context made the thread default for one store call, so the replies of
+// the calls issued during it are dispatched here and nowhere else.
+class CallContext {
+  public:
+    CallContext() : context_(g_main_context_new()) { g_main_context_push_thread_default(context_); }
+    ~CallContext() {
+        g_main_context_pop_thread_default(context_);
+        g_main_context_unref(context_);
+    }
+    CallContext(const CallContext&) = delete;
+    CallContext& operator=(const CallContext&) = delete;
+
+    // Runs the context until `done` turns true.
+    template <class Done>
+    void runUntil(Done done) {
+        while (!done()) g_main_context_iteration(context_, TRUE);
+    }
+
+  private:
+    GMainContext* context_;
+};
+
+class Batch;
+
+// One method call of a batch: what to send and, once it has come back, its reply or error.
+struct Pending {
+    Batch* batch = nullptr;
+    std::string path;
+    const char* interface = nullptr;
+    const char* method = nullptr;
+    VariantPtr parameters;
+    const char* replyType = nullptr;
+    VariantPtr reply;
+    ErrorPtr error;
+};
+
+// Issues calls on one connection without waiting for each reply, then waits for all of them,
+// so n calls cost about one round trip instead of n. At most kWindow calls are out at once:
+// a bus refuses a connection too many pending replies (128 by default), and a refused call
+// would otherwise look like a missing item.
+class Batch {
+  public:
+    static constexpr std::size_t kWindow = 64;
+
+    Batch(GDBusConnection* connection, std::size_t capacity) : connection_(connection) {
+        // Pending records must not move while their calls are out.
+        calls_.reserve(capacity);
+    }
+
+    // Queues a call; `parameters` may be floating and is consumed. Returns its index.
+    std::size_t call(std::string path, const char* interface, const char* method,
+                     GVariant* parameters, const char* replyType) {
+        calls_.push_back(Pending{this, std::move(path), interface, method,
+                                 VariantPtr(g_variant_ref_sink(parameters)), replyType, nullptr,
+                                 nullptr});
+        return calls_.size() - 1;
+    }
+
+    // Sends the queued calls and returns once every reply or error is in.
+    void wait() {
+        while (sent_ < calls_.size() && sent_ - done_ < kWindow) send();
+        context_.runUntil([this] { return done_ == calls_.size(); });
+    }
+
+    Pending& operator[](std::size_t index) { return calls_[index]; }
+    std::size_t size() const { return calls_.size(); }
+
+  private:
+    void send() {
+        Pending& pending = calls_[sent_++];
+        g_dbus_connection_call(connection_, kBusName, pending.path.c_str(), pending.interface,
+                               pending.method, pending.parameters.get(),
+                               G_VARIANT_TYPE(pending.replyType), G_DBUS_CALL_FLAGS_NONE, -1,
+                               nullptr, &Batch::finished, &pending);
+    }
+
+    static void finished(GObject* source, GAsyncResult* result, gpointer data) {
+        auto* pending = static_cast<Pending*>(data);
+        GError* error = nullptr;
+        pending->reply.reset(
+            g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error));
+        pending->error.reset(error);
+        Batch& batch = *pending->batch;
+        ++batch.done_;
+        if (batch.sent_ < batch.calls_.size()) batch.send();
+    }
+
+    GDBusConnection* connection_;
+    CallContext context_;
+    std::vector<Pending> calls_;
+    std::size_t sent_ = 0;
+    std::size_t done_ = 0;
+};
+
+// ---- Statuses ---------------------------------------------------------------------------
+
+// The name a remote error was sent with, or empty for a local one.
+std::string remoteErrorName(const GError* error) {
+    std::unique_ptr<gchar, FreeString> name(g_dbus_error_get_remote_error(error));
+    return name ? std::string(name.get()) : std::string();
+}
+
+// Maps a failed call to the store's statuses. Anything that means nobody serves the store
+// here (no session bus, no daemon, the daemon gone or not answering) is "not available".
+Status statusOf(const GError* error) {
+    const std::string remote = remoteErrorName(error);
+    if (remote == "org.freedesktop.Secret.Error.IsLocked") return status::interactionNotAllowed;
+    if (remote == "org.freedesktop.Secret.Error.NoSuchObject" ||
+        remote == "org.freedesktop.DBus.Error.UnknownObject") {
+        return status::itemNotFound;
+    }
+    return status::notAvailable;
+}
+
+// True when a failure only says that the object is gone (deleted since it was found).
+bool vanished(const GError* error) {
+    const std::string remote = remoteErrorName(error);
+    // gnome-keyring answers UnknownMethod for an object path it no longer serves.
+    return remote == "org.freedesktop.Secret.Error.NoSuchObject" ||
+           remote == "org.freedesktop.DBus.Error.UnknownObject" ||
+           remote == "org.freedesktop.DBus.Error.UnknownMethod";
+}
+
+// ---- Query shapes -----------------------------------------------------------------------
+
+template <class T>
+const T* entry(const Query& query, std::string_view key) {
+    const auto it = query.find(key);
+    return it == query.end() ? nullptr : std::get_if<T>(&it->second);
+}
+
+bool isFlag(const Query& query, std::string_view key, bool value) {
+    const bool* flag = entry<bool>(query, key);
+    return flag != nullptr && *flag == value;
+}
+
+bool isConstant(const Query& query, std::string_view key, KeychainConstant value) {
+    const KeychainConstant* constant = entry<KeychainConstant>(query, key);
+    return constant != nullptr && *constant == value;
+}
+
+// Returns the text under `key` when it can travel as a D-Bus string: well-formed UTF-8
+// without NUL, which would otherwise cut it short or abort the message. Null otherwise.
+const std::string* textEntry(const Query& query, std::string_view key) {
+    const std::string* text = entry<std::string>(query, key);
+    if (text == nullptr ||
+        !g_utf8_validate(text->data(), static_cast<gssize>(text->size()), nullptr)) {
+        return nullptr;
+    }
+    return text;
+}
+
+// The service named by the four entries every query of the program starts with, or null
+// when they are not all there with their fixed values.
+const std::string* baseService(const Query& query) {
+    if (!isConstant(query, kSecClass, KeychainConstant::kSecClassGenericPassword)) return nullptr;
+    if (!isFlag(query, kSecUseDataProtectionKeychain, true)) return nullptr;
+    if (!isFlag(query, kSecAttrSynchronizable, false)) return nullptr;
+    return textEntry(query, kSecAttrService);
+}
+
+bool isListing(const Query& query) {
+    return query.size() == 6 && baseService(query) != nullptr &&
+           isFlag(query, kSecReturnAttributes, true) &&
+           isConstant(query, kSecMatchLimit, KeychainConstant::kSecMatchLimitAll);
+}
+
+struct AddRequest {
+    const std::string* service;
+    const std::string* account;
+    const std::string* label;
+    const AccessControl* access;
+    const SecretBytes* secret;
+};
+
+std::optional<AddRequest> addRequest(const Query& query) {
+    const auto* access = entry<std::shared_ptr<const AccessControl>>(query, kSecAttrAccessControl);
+    const SecretRef* secret = entry<SecretRef>(query, kSecValueData);
+    AddRequest request{baseService(query), textEntry(query, kSecAttrAccount),
+                       textEntry(query, kSecAttrLabel), access != nullptr ? access->get() : nullptr,
+                       secret != nullptr ? secret->bytes : nullptr};
+    if (query.size() != 8 || request.service == nullptr || request.account == nullptr ||
+        request.label == nullptr || request.access == nullptr || request.secret == nullptr) {
+        return std::nullopt;
+    }
+    return request;
+}
+
+// The item one copy or delete is about, with the context it authenticates through.
+struct ItemRequest {
+    const std::string* service;
+    const std::string* account;
+    AuthenticationContext* context;
+};
+
+std::optional<ItemRequest> itemRequest(const Query& query, std::size_t size) {
+    const auto* context =
+        entry<std::shared_ptr<AuthenticationContext>>(query, kSecUseAuthenticationContext);
+    ItemRequest request{baseService(query), textEntry(query, kSecAttrAccount),
+                        context != nullptr ? context->get() : nullptr};
+    if (query.size() != size || request.service == nullptr || request.account == nullptr ||
+        request.context == nullptr) {
+        return std::nullopt;
+    }
+    return request;
+}
+
+// A read of one item's secret: the base for an account, asking for its data, one match.
+std::optional<ItemRequest> readRequest(const Query& query) {
+    if (!isFlag(query, kSecReturnData, true) ||
+        !isConstant(query, kSecMatchLimit, KeychainConstant::kSecMatchLimitOne)) {
+        return std::nullopt;
+    }
+    return itemRequest(query, 8);
+}
+
+// A delete: the base for an account and the evaluated context, nothing else.
+std::optional<ItemRequest> deleteRequest(const Query& query) { return itemRequest(query, 6); }
+
+// ---- Attributes -------------------------------------------------------------------------
+
+// The search every call starts from: this schema, this service, never synchronised.
+GVariant* searchAttributes(const std::string& itemService, const std::string* account) {
+    GVariantBuilder builder;
+    g_variant_builder_init(&builder, G_VARIANT_TYPE("a{ss}"));
+    g_variant_builder_add(&builder, "{ss}", kSchemaAttribute, kSchemaName);
+    g_variant_builder_add(&builder, "{ss}", kServiceAttribute, itemService.c_str());
+    g_variant_builder_add(&builder, "{ss}", kSynchronizableAttribute, "false");
+    if (account != nullptr)
+        g_variant_builder_add(&builder, "{ss}", kAccountAttribute, account->c_str());
+    return g_variant_builder_end(&builder);
+}
+
+const char* protectionName(Accessibility protection) {
+    switch (protection) {
+        case Accessibility::kSecAttrAccessibleWhenUnlockedThisDeviceOnly:
+            return "when-unlocked-this-device-only";
+    }
+    return "unknown";
+}
+
+// Returns the text under `key` in an a{ss} dictionary, or empty.
+std::optional<std::string> lookupText(GVariant* dictionary, const char* key) {
+    const gchar* value = nullptr;
+    if (dictionary == nullptr || !g_variant_lookup(dictionary, key, "&s", &value)) {
+        return std::nullopt;
+    }
+    return std::string(value);
+}
+
+// Item paths of the collection at `collection` among the paths in an "ao" value.
+void appendItemsOf(GVariant* paths, std::string_view collection, std::vector<std::string>& out) {
+    GVariantIter iter;
+    g_variant_iter_init(&iter, paths);
+    const gchar* path = nullptr;
+    while (g_variant_iter_next(&iter, "&o", &path)) {
+        const std::string_view p(path);
+        if (p.size() > collection.size() + 1 && p.substr(0, collection.size()) == collection &&
+            p[collection.size()] == '/') {
+            out.emplace_back(p);
+        }
+    }
+}
+
+// ---- The backend ------------------------------------------------------------------------
+
+class SecretServiceKeychain final : public Keychain {
+  public:
+    Status copyMatching(const Query& query, KeychainResult& result) override {
+        result = std::monostate{};
+        if (isListing(query)) return list(*baseService(query), result);
+        if (auto request = readRequest(query)) return read(*request, result);
+        return status::badParameter;
+    }
+
+    Status add(const Query& query) override {
+        const std::optional<AddRequest> request = addRequest(query);
+        if (!request) return status::badParameter;
+        return store(*request);
+    }
+
+    Status remove(const Query& query) override {
+        const std::optional<ItemRequest> request = deleteRequest(query);
+        if (!request) return status::badParameter;
+        return erase(*request);
+    }
+
+    std::shared_ptr<const AccessControl> createAccessControl(Accessibility protection,
+                                                             std::uint32_t flags) override {
+        return std::make_shared<const AccessControl>(AccessControl{protection, flags});
+    }
+
+  private:
+    // The session bus, or null when there is none.
+    static ConnectionPtr connect() {
+        GError* error = nullptr;
+        ConnectionPtr bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error));
+        if (error != nullptr) g_error_free(error);
+        if (!bus || g_dbus_connection_is_closed(bus.get())) return nullptr;
+        // A bus that goes away must fail our calls, not end the program.
+        g_dbus_connection_set_exit_on_close(bus.get(), FALSE);
+        return bus;
+    }
+
+    // Reads labels and attributes only: no secret is loaded, nothing is unlocked and no
+    // prompt can appear, so locked items list like unlocked ones.
+    static Status list(const std::string& itemService, KeychainResult& result) {
+        const ConnectionPtr bus = connect();
+        if (!bus) return status::notAvailable;
+
+        std::string collection;
+        std::vector<std::string> paths;
+        {
+            Batch first(bus.get(), 2);
+            const std::size_t search = first.call(
+                kServicePath, kServiceInterface, "SearchItems",
+                g_variant_new("(@a{ss})", searchAttributes(itemService, nullptr)), "(aoao)");
+            const std::size_t alias = first.call(kServicePath, kServiceInterface, "ReadAlias",
+                                                 g_variant_new("(s)", "default"), "(o)");
+            first.wait();
+            for (const std::size_t i : {search, alias}) {
+                if (first[i].error) return statusOf(first[i].error.get());
+            }
+            const gchar* aliasPath = nullptr;
+            g_variant_get(first[alias].reply.get(), "(&o)", &aliasPath);
+            collection = aliasPath;
+            if (collection == "/") return status::itemNotFound;  // no default collection
+
+            VariantPtr unlocked(g_variant_get_child_value(first[search].reply.get(), 0));
+            VariantPtr locked(g_variant_get_child_value(first[search].reply.get(), 1));
+            appendItemsOf(unlocked.get(), collection, paths);
+            appendItemsOf(locked.get(), collection, paths);
+        }
+        if (paths.empty()) return status::itemNotFound;
+
+        Batch reads(bus.get(), paths.size());
+        for (const std::string& path : paths) {
+            reads.call(path, kPropertiesInterface, "GetAll", g_variant_new("(s)", kItemInterface),
+                       "(a{sv})");
+        }
+        reads.wait();
+
+        AttributeList list;
+        list.reserve(paths.size());
+        for (std::size_t i = 0; i < reads.size(); ++i) {
+            Pending& read = reads[i];
+            if (read.error) {
+                // An item deleted since the search drops out; any other failure fails the
+                // whole listing rather than showing part of the keys as if that were all.
+                if (vanished(read.error.get())) continue;
+                return statusOf(read.error.get());
+            }
+            VariantPtr properties(g_variant_get_child_value(read.reply.get(), 0));
+            VariantPtr attributes(
+                g_variant_lookup_value(properties.get(), "Attributes", G_VARIANT_TYPE("a{ss}")));
+            // The service's own matching is not trusted to keep foreign items out.
+            if (lookupText(attributes.get(), kSchemaAttribute) != kSchemaName ||
+                lookupText(attributes.get(), kServiceAttribute) != itemService ||
+                lookupText(attributes.get(), kSynchronizableAttribute) != "false") {
+                continue;
+            }
+            AttributeMap map{{std::string(kSecAttrService), itemService},
+                             {std::string(kSecAttrSynchronizable), false}};
+            if (auto account = lookupText(attributes.get(), kAccountAttribute)) {
+                map.emplace(kSecAttrAccount, std::move(*account));
+            }
+            // Every item here has a label, perhaps empty: an empty one is still text and is
+            // shown as it is. Only a reply without one leaves the label out.
+            const gchar* label = nullptr;
+            if (g_variant_lookup(properties.get(), "Label", "&s", &label)) {
+                map.emplace(kSecAttrLabel, std::string(label));
+            }
+            list.push_back(std::move(map));
+        }
+        if (list.empty()) return status::itemNotFound;
+        result = std::move(list);
+        return status::success;
+    }
+
+    // The one item of the default collection with this service and account.
+    struct FoundItem {
+        std::string path;
+        bool locked = false;
+        // Whether reading or removing it needs the owner: unless the item says it was stored
+        // without user presence, it does, so a foreign or damaged item is never laxer.
+        bool needsOwner = true;
+    };
+
+    static Status find(GDBusConnection* bus, const ItemRequest& request, FoundItem& found) {
+        Batch first(bus, 2);
+        const std::size_t search = first.call(
+            kServicePath, kServiceInterface, "SearchItems",
+            g_variant_new("(@a{ss})", searchAttributes(*request.service, request.account)),
+            "(aoao)");
+        const std::size_t alias = first.call(kServicePath, kServiceInterface, "ReadAlias",
+                                             g_variant_new("(s)", "default"), "(o)");
+        first.wait();
+        for (const std::size_t i : {search, alias}) {
+            if (first[i].error) return statusOf(first[i].error.get());
+        }
+        const gchar* collection = nullptr;
+        g_variant_get(first[alias].reply.get(), "(&o)", &collection);
+        std::vector<std::string> unlocked, locked;
+        VariantPtr open(g_variant_get_child_value(first[search].reply.get(), 0));
+        VariantPtr closed(g_variant_get_child_value(first[search].reply.get(), 1));
+        appendItemsOf(open.get(), collection, unlocked);
+        appendItemsOf(closed.get(), collection, locked);
+        if (unlocked.empty() && locked.empty()) return status::itemNotFound;
+        found.locked = unlocked.empty();
+        found.path = found.locked ? locked.front() : unlocked.front();
+
+        Batch read(bus, 1);
+        read.call(found.path, kPropertiesInterface, "Get",
+                  g_variant_new("(ss)", kItemInterface, "Attributes"), "(v)");
+        read.wait();
+        if (read[0].error) {
+            return vanished(read[0].error.get()) ? status::itemNotFound
+                                                 : statusOf(read[0].error.get());
+        }
+        VariantPtr boxed(g_variant_get_child_value(read[0].reply.get(), 0));
+        VariantPtr attributes(g_variant_get_variant(boxed.get()));
+        // The service's own matching is not trusted: the item must really be this account's.
+        if (lookupText(attributes.get(), kSchemaAttribute) != kSchemaName ||
+            lookupText(attributes.get(), kServiceAttribute) != *request.service ||
+            lookupText(attributes.get(), kAccountAttribute) != *request.account ||
+            lookupText(attributes.get(), kSynchronizableAttribute) != "false") {
+            return status::itemNotFound;
+        }
+        found.needsOwner = lookupText(attributes.get(), kAccessControlAttribute) != "0";
+        return status::success;
+    }
+
+    // Reads one item's secret after the owner has authenticated through the query's context.
+    static Status read(const ItemRequest& request, KeychainResult& result) {
+        const ConnectionPtr bus = connect();
+        if (!bus) return status::notAvailable;
+        FoundItem item;
+        if (Status rc = find(bus.get(), request, item); rc != status::success) return rc;
+        if (item.needsOwner) {
+            if (Status rc = request.context->authenticateForRead(); rc != status::success) {
+                return rc;
+            }
+        }
+        if (item.locked) {
+            if (Status rc = unlock(bus.get(), item.path); rc != status::success) return rc;
+        }
+
+        Batch open(bus.get(), 1);
+        open.call(kServicePath, kServiceInterface, "OpenSession",
+                  g_variant_new("(sv)", "plain", g_variant_new_string("")), "(vo)");
+        open.wait();
+        if (open[0].error) return statusOf(open[0].error.get());
+        const gchar* sessionPath = nullptr;
+        g_variant_get(open[0].reply.get(), "(v&o)", nullptr, &sessionPath);
+        const std::string session = sessionPath;
+
+        Batch get(bus.get(), 1);
+        get.call(item.path, kItemInterface, "GetSecret", g_variant_new("(o)", session.c_str()),
+                 "((oayays))");
+        get.wait();
+        closeSession(bus.get(), session);
+        if (get[0].error) {
+            return vanished(get[0].error.get()) ? status::itemNotFound
+                                                : statusOf(get[0].error.get());
+        }
+        VariantPtr secret(g_variant_get_child_value(get[0].reply.get(), 0));
+        VariantPtr value(g_variant_get_child_value(secret.get(), 2));
+        gsize size = 0;
+        const auto* bytes =
+            static_cast<const std::uint8_t*>(g_variant_get_fixed_array(value.get(), &size, 1));
+        result = SecretBytes::copyOf(std::span(bytes, size));
+        // The reply's own copy goes back to GLib zeroed; the message buffer it came in is
+        // GLib's and is freed as it is.
+        if (size > 0) secureZero(const_cast<std::uint8_t*>(bytes), size);
+        return status::success;
+    }
+
+    // Removes one item; one stored with user presence only with a granted context.
+    static Status erase(const ItemRequest& request) {
+        const ConnectionPtr bus = connect();
+        if (!bus) return status::notAvailable;
+        FoundItem item;
+        if (Status rc = find(bus.get(), request, item); rc != status::success) return rc;
+        if (item.needsOwner && !request.context->isGranted()) return status::authFailed;
+        if (item.locked) {
+            if (Status rc = unlock(bus.get(), item.path); rc != status::success) return rc;
+        }
+        Batch call(bus.get(), 1);
+        call.call(item.path, kItemInterface, "Delete", nullptr, "(o)");
+        call.wait();
+        if (call[0].error) {
+            return vanished(call[0].error.get()) ? status::itemNotFound
+                                                 : statusOf(call[0].error.get());
+        }
+        const gchar* prompt = nullptr;
+        g_variant_get(call[0].reply.get(), "(&o)", &prompt);
+        return runPrompt(bus.get(), prompt);
+    }
+
+    // Stores one new item in the default collection, unlocking it first when needed.
+    static Status store(const AddRequest& request) {
+        const ConnectionPtr bus = connect();
+        if (!bus) return status::notAvailable;
+
+        std::string collection;
+        std::string session;
+        {
+            Batch first(bus.get(), 3);
+            const std::size_t search = first.call(
+                kServicePath, kServiceInterface, "SearchItems",
+                g_variant_new("(@a{ss})", searchAttributes(*request.service, request.account)),
+                "(aoao)");
+            const std::size_t alias = first.call(kServicePath, kServiceInterface, "ReadAlias",
+                                                 g_variant_new("(s)", "default"), "(o)");
+            const std::size_t open =
+                first.call(kServicePath, kServiceInterface, "OpenSession",
+                           g_variant_new("(sv)", "plain", g_variant_new_string("")), "(vo)");
+            first.wait();
+            if (!first[open].error) {
+                const gchar* path = nullptr;
+                g_variant_get(first[open].reply.get(), "(v&o)", nullptr, &path);
+                session = path;
+            }
+            for (const std::size_t i : {search, alias, open}) {
+                if (first[i].error) {
+                    closeSession(bus.get(), session);
+                    return statusOf(first[i].error.get());
+                }
+            }
+            const gchar* aliasPath = nullptr;
+            g_variant_get(first[alias].reply.get(), "(&o)", &aliasPath);
+            collection = aliasPath;
+
+            std::vector<std::string> existing;
+            VariantPtr unlocked(g_variant_get_child_value(first[search].reply.get(), 0));
+            VariantPtr locked(g_variant_get_child_value(first[search].reply.get(), 1));
+            appendItemsOf(unlocked.get(), collection, existing);
+            appendItemsOf(locked.get(), collection, existing);
+            if (!existing.empty()) {
+                closeSession(bus.get(), session);
+                return status::duplicateItem;
+            }
+        }
+        if (collection == "/") {
+            closeSession(bus.get(), session);
+            return status::notAvailable;
+        }
+
+        Status rc = createItem(bus.get(), collection, session, request);
+        if (rc == status::interactionNotAllowed) {
+            rc = unlock(bus.get(), collection);
+            if (rc == status::success) rc = createItem(bus.get(), collection, session, request);
+        }
+        closeSession(bus.get(), session);
+        return rc;
+    }
+
+    static Status createItem(GDBusConnection* bus, const std::string& collection,
+                             const std::string& session, const AddRequest& request) {
+        GVariantBuilder attributes;
+        g_variant_builder_init(&attributes, G_VARIANT_TYPE("a{ss}"));
+        g_variant_builder_add(&attributes, "{ss}", kSchemaAttribute, kSchemaName);
+        g_variant_builder_add(&attributes, "{ss}", kServiceAttribute, request.service->c_str());
+        g_variant_builder_add(&attributes, "{ss}", kAccountAttribute, request.account->c_str());
+        g_variant_builder_add(&attributes, "{ss}", kSynchronizableAttribute, "false");
+        g_variant_builder_add(&attributes, "{ss}", kAccessControlAttribute,
+                              std::to_string(request.access->flags).c_str());
+        g_variant_builder_add(&attributes, "{ss}", kProtectionAttribute,
+                              protectionName(request.access->protection));
+
+        GVariantBuilder properties;
+        g_variant_builder_init(&properties, G_VARIANT_TYPE("a{sv}"));
+        g_variant_builder_add(&properties, "{sv}", "org.freedesktop.Secret.Item.Label",
+                              g_variant_new_string(request.label->c_str()));
+        g_variant_builder_add(&properties, "{sv}", "org.freedesktop.Secret.Item.Attributes",
+                              g_variant_builder_end(&attributes));
+
+        // The value refers to the caller's buffer instead of copying it into memory that
+        // would be freed without being wiped.
+        static const std::uint8_t nothing = 0;
+        const std::uint8_t* bytes = request.secret->empty() ? &nothing : request.secret->data();
+        GVariant* value = g_variant_new_from_data(G_VARIANT_TYPE_BYTESTRING, bytes,
+                                                  request.secret->size(), TRUE, nullptr, nullptr);
+        GVariant* secret = g_variant_new("(o@ay@ays)", session.c_str(),
+                                         g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, "", 0, 1),
+                                         value, "application/octet-stream");
+
+        Batch call(bus, 1);
+        call.call(
+            collection.c_str(), "org.freedesktop.Secret.Collection", "CreateItem",
+            g_variant_new("(@a{sv}@(oayays)b)", g_variant_builder_end(&properties), secret, FALSE),
+            "(oo)");
+        call.wait();
+        if (call[0].error) return statusOf(call[0].error.get());
+        const gchar* prompt = nullptr;
+        g_variant_get(call[0].reply.get(), "(&o&o)", nullptr, &prompt);
+        return runPrompt(bus, prompt);
+    }
+
+    // Unlocks a collection or an item through the service's prompt.
+    static Status unlock(GDBusConnection* bus, const std::string& path) {
+        const gchar* paths[] = {path.c_str()};
+        Batch call(bus, 1);
+        call.call(kServicePath, kServiceInterface, "Unlock",
+                  g_variant_new("(@ao)", g_variant_new_objv(paths, 1)), "(aoo)");
+        call.wait();
+        if (call[0].error) return statusOf(call[0].error.get());
+        const gchar* prompt = nullptr;
+        g_variant_get(call[0].reply.get(), "(@ao&o)", nullptr, &prompt);
+        return runPrompt(bus, prompt);
+    }
+
+    // Shows a prompt the service asked for and waits for the owner's answer: 0 when done,
+    // -128 when dismissed, -25291 when the service went away meanwhile.
+    static Status runPrompt(GDBusConnection* bus, const gchar* prompt) {
+        if (prompt == nullptr || std::string_view(prompt) == "/") return status::success;
+
+        struct Outcome {
+            bool finished = false;
+            Status status = status::success;
+        } outcome;
+        CallContext context;
+        const auto completed = [](GDBusConnection*, const gchar*, const gchar*, const gchar*,
+                                  const gchar*, GVariant* parameters, gpointer data) {
+            auto* out = static_cast<Outcome*>(data);
+            gboolean dismissed = TRUE;
+            if (g_variant_is_of_type(parameters, G_VARIANT_TYPE("(bv)"))) {
+                g_variant_get(parameters, "(bv)", &dismissed, nullptr);
+            }
+            out->finished = true;
+            out->status = dismissed ? status::userCancelled : status::success;
+        };
+        const auto ownerChanged = [](GDBusConnection*, const gchar*, const gchar*, const gchar*,
+                                     const gchar*, GVariant*, gpointer data) {
+            auto* out = static_cast<Outcome*>(data);
+            out->finished = true;
+            out->status = status::notAvailable;
+        };
+        const guint completedId = g_dbus_connection_signal_subscribe(
+            bus, kBusName, kPromptInterface, "Completed", prompt, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+            completed, &outcome, nullptr);
+        const guint ownerId = g_dbus_connection_signal_subscribe(
+            bus, "org.freedesktop.DBus", "org.freedesktop.DBus", "NameOwnerChanged",
+            "/org/freedesktop/DBus", kBusName, G_DBUS_SIGNAL_FLAGS_NONE, ownerChanged, &outcome,
+            nullptr);
+
+        {
+            Batch call(bus, 1);
+            call.call(prompt, kPromptInterface, "Prompt", g_variant_new("(s)", ""), "()");
+            call.wait();
+            if (call[0].error && !outcome.finished) {
+                outcome.finished = true;
+                outcome.status = statusOf(call[0].error.get());
+            }
+        }
+        context.runUntil([&outcome] { return outcome.finished; });
+        g_dbus_connection_signal_unsubscribe(bus, completedId);
+        g_dbus_connection_signal_unsubscribe(bus, ownerId);
+        return outcome.status;
+    }
+
+    static void closeSession(GDBusConnection* bus, const std::string& session) {
+        if (session.empty()) return;
+        // No reply is needed; the message still goes out.
+        g_dbus_connection_call(bus, kBusName, session.c_str(), kSessionInterface, "Close", nullptr,
+                               nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr, nullptr);
+        g_dbus_connection_flush_sync(bus, nullptr, nullptr);
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<Keychain> makeSystemKeychain() { return std::make_unique<SecretServiceKeychain>(); }
+
+}  // namespace quorlen
