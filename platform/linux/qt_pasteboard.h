@@ -15,36 +15,51 @@ class QObject;
 
 namespace quorlen {
 
-// Writes one QMimeData: the text representation (NSPasteboardTypeString) as `text/plain`
-// in UTF-8, every other representation under its own type name as data, and, when an item
+// Writes one QMimeData: the text representation (NSPasteboardTypeString) as `text/plain` and
+// `text/plain;charset=utf-8` in UTF-8 (Qt's X11 backend also offers it as UTF8_STRING, STRING
+// and TEXT), every other representation under its own type name as data, and, when an item
 // carries the concealed marker type, also `x-kde-passwordManagerHint` = `secret`, the Linux
-// convention that clipboard managers (Klipper, CopyQ, cliphist) honour.
+// convention that clipboard managers (Klipper, CopyQ, cliphist) honour. The QMimeData serves
+// its bytes from buffers of its own that are zeroed when it goes, whoever deletes it.
 //
 // The change count is this backend's own counter: it goes up on every change of the
-// clipboard that is not this program's own write or clear, so an unchanged count means no
-// one else has changed it since. The content is "ours" while the clipboard still serves the
-// QMimeData this backend wrote last (on X11 that is the case exactly while the program owns
-// the selection).
+// clipboard that is not this program's own write or clear, and when this program's last
+// write is found no longer on the clipboard, so an unchanged count means the clipboard still
+// holds that write. On a clipboard shared with other programs (X11, Wayland) "still holds"
+// also needs ownsClipboard(); the in-process clipboard of the offscreen and minimal platforms
+// has no owner, and only the served QMimeData counts there.
+//
+// When the application is about to quit, and when this object goes, a write that is still on
+// the clipboard is cleared, so Qt never hands it to a clipboard manager (SAVE_TARGETS) on
+// its way out.
 class QtPasteboard : public Pasteboard {
   public:
     // Needs the application object; call on its thread.
     QtPasteboard();
     ~QtPasteboard() override;
 
-    // Clears the clipboard only when it holds this program's write (after zeroing that
-    // write's bytes); otherwise changes nothing. Returns the change count.
+    // Clears the clipboard only when it holds this program's write (its bytes are zeroed);
+    // otherwise changes nothing, so another program's content stays. Returns the change count.
     std::int64_t clearContents() override;
-    // Returns true when the clipboard took the write.
+    // Returns true when the clipboard took the write and holds it.
     bool writeObjects(std::vector<PasteboardItem> items) override;
-    std::int64_t changeCount() override { return count_; }
+    std::int64_t changeCount() override;
 
     // True while the clipboard serves this program's last write.
     bool holdsOwnWrite() const;
 
   private:
+    // Counts the loss when the last write has left the clipboard, and zeroes it.
+    void noticeLoss();
+    // Clears the clipboard when it still holds the last write, whatever the count says.
+    void clearOwnWrite();
+
     std::unique_ptr<QObject> context_;
     std::int64_t count_ = 0;
     bool changing_ = false;
+    // True from a write until its loss is counted or it is cleared.
+    bool ours_ = false;
+    bool shared_ = false;
     QPointer<QMimeData> written_;
 };
 

@@ -12,11 +12,16 @@
 #include <QMetaObject>
 #include <QPushButton>
 #include <QScreen>
+#include <QSocketNotifier>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <utility>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "platform/factory.h"
 #include "platform/secret_bytes.h"
@@ -29,6 +34,24 @@ namespace {
 constexpr unsigned kWindowStyleResizable = 8;
 // Text column of an alert without an accessory view, in pixels.
 constexpr int kAlertTextWidth = 360;
+
+// The signals that end the program as closing its window does.
+constexpr int kTerminationSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
+// The write end of the running toolkit's signal pipe, or -1. Read by the handler only.
+volatile std::sig_atomic_t signalWriteEnd = -1;
+
+// Async-signal-safe: writes one byte for the event loop to find. A full pipe already holds
+// a byte that wakes the loop, so a failed write loses nothing.
+void onTerminationSignal(int) {
+    const int saved = errno;
+    const int fd = signalWriteEnd;
+    if (fd >= 0) {
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t written = ::write(fd, &byte, 1);
+    }
+    errno = saved;
+}
 
 QString toQString(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -579,8 +602,50 @@ QtToolkit::QtToolkit(int& argc, char** argv) {
 }
 
 QtToolkit::~QtToolkit() {
+    removeSignalHandlers();
     context_.reset();
     ownedApp_.reset();
+}
+
+void QtToolkit::installSignalHandlers() {
+    if (signalWriteEnd != -1 || signalPipe_[0] != -1) return;
+    if (::pipe2(signalPipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
+        signalPipe_[0] = signalPipe_[1] = -1;
+        return;
+    }
+    signalNotifier_ = std::make_unique<QSocketNotifier>(signalPipe_[0], QSocketNotifier::Read);
+    QObject::connect(signalNotifier_.get(), &QSocketNotifier::activated, context_.get(), [this] {
+        char bytes[16];
+        while (::read(signalPipe_[0], bytes, sizeof bytes) > 0) {
+        }
+        terminate();
+    });
+    signalWriteEnd = signalPipe_[1];
+    for (int signal : kTerminationSignals) {
+        struct sigaction previous {};
+        // A signal ignored by whoever started the program (nohup, a background job) stays so.
+        if (::sigaction(signal, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN) {
+            continue;
+        }
+        struct sigaction action {};
+        action.sa_handler = onTerminationSignal;
+        sigemptyset(&action.sa_mask);
+        // Calls that the signal interrupts go on; the loop sees the byte next time round.
+        action.sa_flags = SA_RESTART;
+        if (::sigaction(signal, &action, nullptr) == 0)
+            previousActions_.emplace_back(signal, previous);
+    }
+}
+
+void QtToolkit::removeSignalHandlers() {
+    if (signalPipe_[0] == -1) return;
+    for (const auto& [signal, previous] : previousActions_) ::sigaction(signal, &previous, nullptr);
+    previousActions_.clear();
+    signalWriteEnd = -1;
+    signalNotifier_.reset();
+    ::close(signalPipe_[0]);
+    ::close(signalPipe_[1]);
+    signalPipe_[0] = signalPipe_[1] = -1;
 }
 
 bool QtToolkit::setActivationPolicy(int policy) {
@@ -591,6 +656,7 @@ bool QtToolkit::setActivationPolicy(int policy) {
 int QtToolkit::run() {
     if (terminated_) return 0;
     running_ = true;
+    installSignalHandlers();
     QMetaObject::invokeMethod(
         context_.get(),
         [this] {

@@ -17,10 +17,12 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <csignal>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/toolkit.h"
@@ -32,6 +34,7 @@ class QDialog;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QSocketNotifier;
 
 namespace quorlen {
 
@@ -240,7 +243,9 @@ class QtToolkit : public Toolkit {
     // Recorded only; returns true.
     bool setActivationPolicy(int policy) override;
     void setDelegate(ApplicationDelegate* delegate) override { delegate_ = delegate; }
-    // Queues applicationDidFinishLaunching, then runs the event loop until terminate.
+    // Queues applicationDidFinishLaunching, then runs the event loop until terminate. From the
+    // start of the loop until the toolkit goes, SIGTERM, SIGINT and SIGHUP end the program
+    // through terminate(), so a pending copy is cleared as on any other way out.
     int run() override;
     // Raises and activates the key window.
     void activateIgnoringOtherApps(bool ignoring) override;
@@ -279,6 +284,10 @@ class QtToolkit : public Toolkit {
 
   private:
     void finishTermination();
+    // Routes the termination signals into the event loop (a self-pipe read by a notifier);
+    // does nothing when another toolkit has them already.
+    void installSignalHandlers();
+    void removeSignalHandlers();
 
     std::unique_ptr<QApplication> ownedApp_;
     std::unique_ptr<QObject> context_;
@@ -290,6 +299,9 @@ class QtToolkit : public Toolkit {
     QPointer<QWidget> keyWindow_;
     std::vector<QPointer<QWidget>> windows_;
     std::map<std::string, int> counters_;
+    int signalPipe_[2] = {-1, -1};
+    std::unique_ptr<QSocketNotifier> signalNotifier_;
+    std::vector<std::pair<int, struct sigaction>> previousActions_;
 };
 
 }  // namespace quorlen
