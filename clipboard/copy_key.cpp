@@ -9,6 +9,11 @@ namespace {
 
 constexpr double kClipboardLifetimeSeconds = 20.0;
 
+std::string notCopied(Status result) {
+    return "Not copied. Local authentication or protected access was declined (" +
+           std::to_string(result) + ").";
+}
+
 }  // namespace
 
 void SafeController::copyKey() {
@@ -29,10 +34,7 @@ void SafeController::copyKey() {
     auto* secret = std::get_if<SecretBytes>(&result);
     if (read != status::success || secret == nullptr) {
         // Status 0 without bytes shows as 0, which `read` then is.
-        status->setStringValue(
-            "Not copied. Local authentication or protected access was "
-            "declined (" +
-            std::to_string(read) + ").");
+        status->setStringValue(notCopied(read));
     } else {
         if (auto text = decodeUTF8(secret->bytes())) {
             clearClipboard();
@@ -44,16 +46,20 @@ void SafeController::copyKey() {
             item.setData({}, kTransientType);
             std::vector<PasteboardItem> written;
             written.push_back(std::move(item));
-            pasteboard.writeObjects(std::move(written));
-            clipboardGeneration = pasteboard.changeCount();
-
-            std::weak_ptr<SafeController> weakSelf = weak_from_this();
-            clipboardTimer =
-                services_.scheduler.scheduledTimer(kClipboardLifetimeSeconds, [weakSelf] {
-                    if (auto self = weakSelf.lock()) self->clearClipboard();
-                });
-            status->setStringValue(
-                "Copied for 20 seconds. Paste only into the intended trusted app.");
+            // A clipboard that refused the write holds nothing of ours: saying "Copied" then
+            // would promise a copy, and a clear, that do not exist.
+            if (pasteboard.writeObjects(std::move(written))) {
+                clipboardGeneration = pasteboard.changeCount();
+                std::weak_ptr<SafeController> weakSelf = weak_from_this();
+                clipboardTimer =
+                    services_.scheduler.scheduledTimer(kClipboardLifetimeSeconds, [weakSelf] {
+                        if (auto self = weakSelf.lock()) self->clearClipboard();
+                    });
+                status->setStringValue(
+                    "Copied for 20 seconds. Paste only into the intended trusted app.");
+            } else {
+                status->setStringValue(notCopied(status::success));
+            }
         }
         secret->release();
     }

@@ -111,6 +111,16 @@ TEST_F(CopyKey, ReadsWithoutTextBytesShowNothingOrZero) {
     }
 }
 
+TEST_F(CopyKey, RefusedClipboardWriteIsNotReportedAsCopied) {
+    pasteboard.acceptWrites = false;
+    copy(0);
+    EXPECT_EQ(statusLine(), notCopied(0));
+    EXPECT_FALSE(controller->clipboardGeneration || controller->clipboardTimer);
+    EXPECT_TRUE(scheduler.timers.empty());
+    ASSERT_FALSE(released().empty());
+    for (const auto& buffer : released()) EXPECT_TRUE(allZero(buffer.bytes));
+}
+
 TEST_F(CopyKey, SecondCopyClearsTheFirstAndGetsAFullTwentySeconds) {
     copy(0);
     scheduler.advance(10);
