@@ -10,9 +10,10 @@ packages=(
   dbus-daemon dbus-bin libglib2.0-bin polkitd gnome-keyring libsecret-tools xvfb xauth at-spi2-core
   # clients the tests drive the program with
   xclip xdotool x11-utils python3 python3-pyatspi python3-dbus python3-gi python3-xlib imagemagick
+  # the package and its checks
+  file dpkg-dev desktop-file-utils appstream lintian librsvg2-bin man-db
   # for the benchmarks
   hyperfine
-  desktop-file-utils appstream lintian librsvg2-bin man-db  # the packaging tier
 )
 
 missing=()
