@@ -28,6 +28,10 @@ STATE = os.environ.get("QUORLEN_E2E_STATE", tempfile.gettempdir())
 
 TIMEOUT = 20.0
 
+# The test user's password, for the scripted polkit agent only (see flows.py): taken out
+# of the environment at once, so that no program started from here inherits it.
+TEST_PASSWORD = os.environ.pop("QUORLEN_TEST_PASSWORD", None)
+
 # Every text typed or set in this test process, kept in memory only, so that what the
 # program prints can be shown with it blanked out and checked for it.
 _typed = []

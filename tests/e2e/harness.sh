@@ -135,6 +135,14 @@ if ! action_registered com.quorlen.safe.copy || ! action_registered com.quorlen.
   exit 1
 fi
 
+# The scripted polkit agent the flow tests answer authentication requests with, where the
+# test user can run it whatever the build folder's permissions.
+agent=
+if [[ -x $build/tests/support/helpers/quorlen-test-agent ]]; then
+  agent=$state/quorlen-test-agent
+  install -m 755 "$build/tests/support/helpers/quorlen-test-agent" "$agent"
+fi
+
 # The test user's side: private, owned by it, gone at the end.
 mkdir -p "$state/user"
 chown "$user:" "$state/user"
@@ -160,6 +168,7 @@ printf '%s\n' "$password" | "${session[@]}" runuser -u "$user" -- env -i \
   QUORLEN_E2E_PROGRAM="$program" \
   QUORLEN_E2E_WITHOUT_POLKIT="$without_polkit" \
   QUORLEN_E2E_UID="$uid" \
+  QUORLEN_E2E_AGENT="$agent" \
   PYTHONPATH="$here" \
   PYTHONDONTWRITEBYTECODE=1 \
   "$here/session.sh" "$@"

@@ -118,6 +118,9 @@ wait_for "accessibility to be enabled" a11y_enabled
 printf '%s' "$keyring_password" |
   gnome-keyring-daemon --foreground --unlock --components=secrets >"$logs/keyring.log" 2>&1 &
 started+=($!)
+# The same password is the test user's own: the command hands it to the scripted polkit
+# agent through the environment, never through a file or an argument.
+test_password=$keyring_password
 unset keyring_password
 wait_for "the Secret Service" has_owner org.freedesktop.secrets
 default_collection() {
@@ -135,7 +138,7 @@ collection_ready() {
 wait_for "an unlocked login collection" collection_ready
 
 set +e
-"$@"
+QUORLEN_TEST_PASSWORD=$test_password "$@"
 status=$?
 set -e
 exit "$status"

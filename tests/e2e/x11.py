@@ -208,3 +208,74 @@ def type_text(value, delay=0.005):
                 d.change_keyboard_mapping(code, [(X.NoSymbol, X.NoSymbol)])
             d.sync()
         d.close()
+
+
+class ClipboardManager:
+    """Stands in for a desktop clipboard manager: owns CLIPBOARD_MANAGER and, when a
+    program that goes away asks it to keep the clipboard (SAVE_TARGETS), takes the
+    clipboard's text from that program as a real one would. `saved` is what it got (None
+    when it was not asked or got nothing); it stays in memory only. Use as a context
+    manager."""
+
+    def __init__(self):
+        import threading
+
+        self._d = display.Display()
+        self._atom = self._d.intern_atom
+        self._win = self._d.screen().root.create_window(0, 0, 1, 1, 0, X.CopyFromParent)
+        self._win.set_selection_owner(self._atom("CLIPBOARD_MANAGER"), X.CurrentTime)
+        self._d.sync()
+        self.asked = False
+        self.saved = None
+        self._stop = threading.Event()
+        self._thread = threading.Thread(target=self._serve, daemon=True)
+        self._thread.start()
+
+    def _next(self, deadline):
+        while time.monotonic() < deadline and not self._stop.is_set():
+            if self._d.pending_events():
+                return self._d.next_event()
+            time.sleep(0.01)
+        return None
+
+    def _serve(self):
+        manager, save = self._atom("CLIPBOARD_MANAGER"), self._atom("SAVE_TARGETS")
+        clipboard, utf8 = self._atom("CLIPBOARD"), self._atom("UTF8_STRING")
+        prop = self._atom("QUORLEN_E2E_SAVED")
+        while not self._stop.is_set():
+            event = self._next(time.monotonic() + 0.2)
+            if event is None or event.type != X.SelectionRequest:
+                continue
+            if event.selection != manager or event.target != save:
+                continue
+            self.asked = True
+            self._win.convert_selection(clipboard, utf8, prop, X.CurrentTime)
+            self._d.flush()
+            deadline = time.monotonic() + 3
+            while True:
+                reply = self._next(deadline)
+                if reply is None or reply.type == X.SelectionNotify:
+                    break
+            if reply is not None and reply.property != X.NONE:
+                value = self._win.get_full_property(prop, X.AnyPropertyType)
+                if value is not None:
+                    self.saved = bytes(value.value) if not isinstance(value.value, bytes) \
+                        else value.value
+            done = protocol.event.SelectionNotify(
+                time=event.time, requestor=event.requestor, selection=event.selection,
+                target=event.target, property=event.property)
+            event.requestor.send_event(done, event_mask=X.NoEventMask)
+            self._d.flush()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+        return False
+
+    def stop(self):
+        self._stop.set()
+        self._thread.join(timeout=5)
+        self._win.destroy()
+        self._d.close()
