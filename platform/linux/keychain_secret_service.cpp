@@ -110,12 +110,12 @@ class Batch {
         calls_.reserve(capacity);
     }
 
-    // Queues a call; `parameters` may be floating and is consumed. Returns its index.
+    // Queues a call; `parameters` may be null or floating, and is consumed. Returns its index.
     std::size_t call(std::string path, const char* interface, const char* method,
                      GVariant* parameters, const char* replyType) {
         calls_.push_back(Pending{this, std::move(path), interface, method,
-                                 VariantPtr(g_variant_ref_sink(parameters)), replyType, nullptr,
-                                 nullptr});
+                                 VariantPtr(parameters ? g_variant_ref_sink(parameters) : nullptr),
+                                 replyType, nullptr, nullptr});
         return calls_.size() - 1;
     }
 
