@@ -55,8 +55,13 @@ void SafeController::copyKey() {
                     services_.scheduler.scheduledTimer(kClipboardLifetimeSeconds, [weakSelf] {
                         if (auto self = weakSelf.lock()) self->clearClipboard();
                     });
+                // Still armed, as a clear takes there if this window has the focus at the
+                // time; but where no clear can be relied on, 20 seconds is no promise.
                 status->setStringValue(
-                    "Copied for 20 seconds. Paste only into the intended trusted app.");
+                    pasteboard.canClear()
+                        ? "Copied for 20 seconds. Paste only into the intended trusted app."
+                        : "Copied. This session cannot clear the clipboard: clear it yourself "
+                          "after pasting.");
             } else {
                 status->setStringValue(notCopied(status::success));
             }

@@ -45,6 +45,9 @@ class Pasteboard {
     // Returns the change count. It changes whenever anyone changes the clipboard, so an
     // unchanged count means it still holds what this program last wrote.
     virtual std::int64_t changeCount() = 0;
+    // True when a clear can take effect in this session while another program has the
+    // focus; false when none can, so a copy would stay on the clipboard until replaced.
+    virtual bool canClear() const = 0;
 };
 
 }  // namespace quorlen

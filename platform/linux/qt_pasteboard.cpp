@@ -3,15 +3,20 @@
 #include <QByteArray>
 #include <QClipboard>
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QMimeData>
+#include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QThread>
 #include <QVariant>
 
 #include <string_view>
 #include <utility>
 
+#include "platform/clipboard_session.h"
 #include "platform/factory.h"
 #include "platform/secret_bytes.h"
 
@@ -25,6 +30,9 @@ constexpr const char* kPasswordManagerHint = "x-kde-passwordManagerHint";
 // copy that Qt would free unzeroed. Qt's X11 backend keeps the bytes after a request only in
 // an incremental transfer, which starts far above this (a secret is at most 32 KiB).
 constexpr std::size_t kMaxSharedBytes = 64 * 1024;
+
+// How long wl-copy may take to start, to clear, and the compositor to report it.
+constexpr int kWlCopyMilliseconds = 2000;
 
 QClipboard* clipboard() {
     return QGuiApplication::instance() != nullptr ? QGuiApplication::clipboard() : nullptr;
@@ -82,6 +90,9 @@ class SecretMimeData : public QMimeData {
 QtPasteboard::QtPasteboard() : context_(std::make_unique<QObject>()) {
     const QString platform = QGuiApplication::platformName();
     shared_ = platform == QLatin1String("xcb") || platform.startsWith(QLatin1String("wayland"));
+    const bool wayland = platform.startsWith(QLatin1String("wayland"));
+    clearing_ =
+        chooseClipboardClearing(platform.toStdString(), wayland && executableOnPath("wl-copy"));
     QClipboard* board = clipboard();
     if (board == nullptr) return;
     QObject::connect(board, &QClipboard::changed, context_.get(), [this](QClipboard::Mode mode) {
@@ -128,12 +139,45 @@ void QtPasteboard::clearOwnWrite() {
     noticeLoss();
     if (!ours_) return;
     QClipboard* board = clipboard();
+    // From now on this program serves nothing, whether or not the clear takes.
     static_cast<SecretMimeData*>(written_.data())->wipe();
+    if (clearing_ == ClipboardClearing::wlCopy) {
+        // Qt's own clear would let the compositor publish its copy of the text again.
+        if (!clearWithWlCopy()) return;  // still ours: the next clear tries again
+        ours_ = false;
+        return;
+    }
     changing_ = true;
     board->clear(QClipboard::Clipboard);  // Qt deletes the (zeroed) QMimeData
     changing_ = false;
     ours_ = false;
 }
+
+bool QtPasteboard::clearWithWlCopy() {
+    QProcess process;
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start(QStringLiteral("wl-copy"), {QStringLiteral("--clear")});
+    if (!process.waitForStarted(kWlCopyMilliseconds)) return false;
+    if (!process.waitForFinished(kWlCopyMilliseconds)) {
+        process.kill();
+        process.waitForFinished(kWlCopyMilliseconds);
+    }
+    // The compositor tells this program that its source was replaced; wait for the word.
+    QElapsedTimer clock;
+    clock.start();
+    QClipboard* board = clipboard();
+    while (board->ownsClipboard() && clock.elapsed() < kWlCopyMilliseconds) {
+        changing_ = true;
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
+        changing_ = false;
+        if (board->ownsClipboard()) QThread::msleep(10);
+    }
+    return !board->ownsClipboard();
+}
+
+bool QtPasteboard::canClear() const { return clearing_ != ClipboardClearing::none; }
 
 std::int64_t QtPasteboard::changeCount() {
     noticeLoss();

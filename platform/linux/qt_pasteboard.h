@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/clipboard_session.h"
 #include "platform/pasteboard.h"
 
 class QMimeData;
@@ -29,6 +30,12 @@ namespace quorlen {
 // also needs ownsClipboard(); the in-process clipboard of the offscreen and minimal platforms
 // has no owner, and only the served QMimeData counts there.
 //
+// How it clears depends on the session (platform/clipboard_session.h): the toolkit's own clear
+// on X11 and XWayland; on native Wayland wl-copy, whose clear counts only once this program's
+// source has been replaced, so a clear that did not take leaves the write counted as still
+// ours, and a later clear (the next one asked for, at quit, or when this object goes) tries
+// again.
+//
 // When the application is about to quit, and when this object goes, a write that is still on
 // the clipboard is cleared, so Qt never hands it to a clipboard manager (SAVE_TARGETS) on
 // its way out.
@@ -44,6 +51,7 @@ class QtPasteboard : public Pasteboard {
     // Returns true when the clipboard took the write and holds it.
     bool writeObjects(std::vector<PasteboardItem> items) override;
     std::int64_t changeCount() override;
+    bool canClear() const override;
 
     // True while the clipboard serves this program's last write.
     bool holdsOwnWrite() const;
@@ -53,6 +61,8 @@ class QtPasteboard : public Pasteboard {
     void noticeLoss();
     // Clears the clipboard when it still holds the last write, whatever the count says.
     void clearOwnWrite();
+    // Asks wl-copy to clear; true once this program no longer owns the clipboard.
+    bool clearWithWlCopy();
 
     std::unique_ptr<QObject> context_;
     std::int64_t count_ = 0;
@@ -60,6 +70,7 @@ class QtPasteboard : public Pasteboard {
     // True from a write until its loss is counted or it is cleared.
     bool ours_ = false;
     bool shared_ = false;
+    ClipboardClearing clearing_ = ClipboardClearing::toolkit;
     QPointer<QMimeData> written_;
 };
 

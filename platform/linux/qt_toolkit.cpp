@@ -23,6 +23,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "platform/clipboard_session.h"
 #include "platform/factory.h"
 #include "platform/secret_bytes.h"
 
@@ -590,6 +591,8 @@ QtToolkit::QtToolkit(int& argc, char** argv) {
     qInstallMessageHandler(dropMessage);
     if (QCoreApplication::instance() == nullptr) {
         QCoreApplication::setApplicationName(QStringLiteral("quorlen-safe"));
+        // A platform on which the clipboard can be cleared while another program has focus.
+        preferClearableToolkitPlatform();
         ownedApp_ = std::make_unique<QApplication>(argc, argv);
         QGuiApplication::setDesktopFileName(QStringLiteral("com.quorlen.safe"));
     }

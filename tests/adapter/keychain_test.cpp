@@ -237,6 +237,7 @@ struct NoPasteboard : Pasteboard {
     std::int64_t clearContents() override { return 0; }
     bool writeObjects(std::vector<PasteboardItem>) override { return false; }
     std::int64_t changeCount() override { return 0; }
+    bool canClear() const override { return false; }
 };
 struct NoScheduler : Scheduler {
     std::shared_ptr<Timer> scheduledTimer(double, std::function<void()>) override {

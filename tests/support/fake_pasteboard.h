@@ -45,6 +45,8 @@ class FakePasteboard : public Pasteboard {
     // True when the current content was written by this program (writeObjects), false after
     // a clear or an externalWrite.
     bool holdsOwnWrite = false;
+    // What canClear answers.
+    bool clearable = true;
 
     // Another program writes `text` as the clipboard's only content.
     void externalWrite(std::string_view text);
@@ -60,6 +62,7 @@ class FakePasteboard : public Pasteboard {
     std::int64_t clearContents() override;
     bool writeObjects(std::vector<PasteboardItem> items) override;
     std::int64_t changeCount() override;
+    bool canClear() const override { return clearable; }
 
   private:
     bool enter(const char* name);

@@ -121,6 +121,17 @@ TEST_F(CopyKey, RefusedClipboardWriteIsNotReportedAsCopied) {
     for (const auto& buffer : released()) EXPECT_TRUE(allZero(buffer.bytes));
 }
 
+TEST_F(CopyKey, SessionThatCannotClearSaysSoInsteadOfPromisingTwentySeconds) {
+    pasteboard.clearable = false;
+    copy(0);
+    EXPECT_EQ(statusLine(),
+              "Copied. This session cannot clear the clipboard: clear it yourself after pasting.");
+    // The clear is still tried on time; it may take where the session lets it.
+    ASSERT_TRUE(pending());
+    scheduler.advance(20);
+    EXPECT_EQ(pasteboard.text(), std::nullopt);
+}
+
 TEST_F(CopyKey, SecondCopyClearsTheFirstAndGetsAFullTwentySeconds) {
     copy(0);
     scheduler.advance(10);
