@@ -87,6 +87,16 @@ TEST(PolkitAuthentication, AnswersWithoutAnAgent) {
     EXPECT_FALSE(context->isGranted());
     context->setLocalizedReason("Some other reason");
     EXPECT_EQ(context->authenticateForRead(), status::notAvailable);
+
+    // The asynchronous evaluation says the same, on another thread.
+    std::promise<std::pair<bool, Status>> replied;
+    authentication->makeContext()->evaluatePolicy(LAPolicyDeviceOwnerAuthentication, kDeleteReason,
+                                                  [&replied](bool granted, Status why) {
+                                                      replied.set_value({granted, why});
+                                                  });
+    auto future = replied.get_future();
+    ASSERT_EQ(future.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    EXPECT_EQ(future.get(), std::make_pair(false, status::interactionNotAllowed));
 }
 
 TEST(PolkitAuthentication, MapsTheOwnersAnswers) {

@@ -10,6 +10,9 @@
 # there. The command finds the program in $QUORLEN_E2E_PROGRAM, may write files to
 # $QUORLEN_E2E_OUT, and its exit status is the harness's.
 #
+# With QUORLEN_E2E_PACKAGE naming a .deb, the program is the package installed with
+# apt-get into /usr instead, and the package is removed again at the end.
+#
 # --without-polkit runs the session where the system bus answers but no polkit authority
 # is on it (see without-polkit.sh), so the program finds no authority to ask.
 #
@@ -38,7 +41,9 @@ if ((EUID != 0)); then
   exit 2
 fi
 
+package=${QUORLEN_E2E_PACKAGE:-}
 prefix=${QUORLEN_E2E_PREFIX:-/opt/quorlen-e2e}
+[[ -n $package ]] && prefix=/usr
 user=${QUORLEN_TEST_USER:-quorlen-test}
 password=${QUORLEN_TEST_PASSWORD:-quorlen-test-password}
 program=$prefix/bin/quorlen-safe
@@ -52,6 +57,7 @@ state=$(mktemp -d /tmp/quorlen-e2e.XXXXXX)
 chmod 711 "$state"
 marker=$(basename "$state")-$(od -An -N8 -tx1 /dev/urandom | tr -d ' \n')
 services_started=0
+package_installed=0
 
 log() { echo "harness: $*" >&2; }
 
@@ -84,6 +90,9 @@ cleanup() {
   if ((services_started)); then
     "$root/tests/support/system-services.sh" stop "$state/system" || true
   fi
+  if ((package_installed)); then
+    DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq quorlen-safe >/dev/null 2>&1 || true
+  fi
   if ((status != 0)) && [[ -d $state/user/logs ]]; then
     # Service logs only: the program's own output stays with the test that reads it.
     local f
@@ -102,15 +111,25 @@ trap 'exit 143' TERM
 
 # The installed program: a clean root-owned prefix, directories 755, files not writable by
 # others, so the program's own integrity check accepts it.
-[[ -f $build/cmake_install.cmake ]] || { log "$build is not a configured build folder"; exit 1; }
-rm -rf "$prefix"
-mkdir -p "$prefix"
-cmake --install "$build" --prefix "$prefix" >"$state/install.log" 2>&1 || {
-  cat "$state/install.log" >&2
-  exit 1
-}
-chown -R root:root "$prefix"
-chmod -R go-w "$prefix"
+if [[ -n $package ]]; then
+  package=$(realpath "$package")
+  package_installed=1
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+    "$package" >"$state/install.log" 2>&1 || {
+    cat "$state/install.log" >&2
+    exit 1
+  }
+else
+  [[ -f $build/cmake_install.cmake ]] || { log "$build is not a configured build folder"; exit 1; }
+  rm -rf "$prefix"
+  mkdir -p "$prefix"
+  cmake --install "$build" --prefix "$prefix" >"$state/install.log" 2>&1 || {
+    cat "$state/install.log" >&2
+    exit 1
+  }
+  chown -R root:root "$prefix"
+  chmod -R go-w "$prefix"
+fi
 [[ -x $program ]] || { log "install left no $program"; exit 1; }
 [[ -f $policy ]] || { log "install left no $policy"; exit 1; }
 

@@ -116,6 +116,15 @@ class Copy(flows.FlowTest):
         self.assertEqual(flows.clipboard_targets(), [])
 
 
+class WithoutAnAgent(flows.FlowTest):
+    def test_a_copy_that_no_agent_can_ask_for_is_refused(self):
+        self.store.plant("only key", b"never-copied")
+        run, app, window = self.launch()
+        atspi.press(window, flows.COPY)
+        flows.wait_status(window, not_copied(-25308))
+        self.assertEqual(flows.clipboard_targets(), [])
+
+
 class NothingToAct(flows.FlowTest):
     def test_with_no_keys_copy_and_delete_do_nothing(self):
         run, app, window = self.launch()

@@ -11,8 +11,12 @@ packages=(
   dbus-daemon dbus-bin libglib2.0-bin polkitd gnome-keyring libsecret-tools xvfb xauth at-spi2-core
   # clients the tests drive the program with
   xclip xdotool x11-utils python3 python3-pyatspi python3-dbus python3-gi python3-xlib imagemagick
+  # the Wayland test bed
+  mutter xwayland wl-clipboard qt6-wayland
   # the package and its checks
   file dpkg-dev desktop-file-utils appstream lintian librsvg2-bin man-db
+  # the trace and memory-image checks (tests/e2e/privileged.py)
+  strace gdb
   # for the benchmarks
   hyperfine
 )
