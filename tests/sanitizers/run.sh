@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sanitizer tier: builds the unit and adapter tests with AddressSanitizer and
-# UndefinedBehaviorSanitizer (build-asan) and runs the unit suite, the offscreen Qt suite and
-# the keyring suite (which starts its own bus and gnome-keyring); then builds the unit tests
+# UndefinedBehaviorSanitizer (build-asan) and runs the unit suite, the offscreen Qt suite,
+# the keyring suite (which starts its own bus and gnome-keyring), the clipboard suite under
+# Xvfb and the polkit suite as the test user; then builds the unit tests
 # and the offscreen Qt tests with ThreadSanitizer (build-tsan) and runs them: the threaded
 # delete path, the rest of the unit suite and the toolkit's cross-thread queue. Nothing
 # there talks to polkit; Qt is not instrumented, yet needs no suppression so far. Any
@@ -46,13 +47,35 @@ run() {
   fi
 }
 
+# The polkit backend as the unprivileged test user against a real polkitd, answered by
+# the scripted agent, as the probes tier runs it.
+polkit_as_test_user() {
+  local build=$1 state rc
+  state=$(mktemp -d /tmp/quorlen-sanitizers-polkit.XXXXXX)
+  "$top/tests/support/test-user.sh"
+  install -m 644 "$top/packaging/com.quorlen.safe.policy" /usr/share/polkit-1/actions/
+  "$top/tests/support/system-services.sh" start "$state"
+  runuser -u "${QUORLEN_TEST_USER:-quorlen-test}" -- env -i PATH=/usr/bin:/bin \
+    ASAN_OPTIONS="$ASAN_OPTIONS" LSAN_OPTIONS="$LSAN_OPTIONS" UBSAN_OPTIONS="$UBSAN_OPTIONS" \
+    QUORLEN_TEST_AGENT="$build/tests/support/helpers/quorlen-test-agent" \
+    QUORLEN_TEST_PASSWORD="${QUORLEN_TEST_PASSWORD:-quorlen-test-password}" \
+    "$build/tests/adapter_authentication_test"
+  rc=$?
+  "$top/tests/support/system-services.sh" stop "$state"
+  rm -rf "$state"
+  return $rc
+}
+
 asan=$top/build-asan
-if build "$asan" address unit_tests adapter_qt_window_test adapter_keychain_test; then
+if build "$asan" address unit_tests adapter_qt_window_test adapter_keychain_test \
+  adapter_clipboard_test adapter_authentication_test quorlen-test-agent; then
   # The sanitizers replace mlock with a no-op, so the check that secrets are locked in
   # memory cannot hold in these builds; the plain unit tier runs it.
   run "asan: unit" "$asan/tests/unit_tests" --gtest_filter='-SecretBytes.LiveOutsideCoreDumpsAndSwap'
   run "asan: qt offscreen" "$top/tests/adapter/run-qt.sh" "$asan"
   run "asan: keyring" "$top/tests/adapter/run-keyring.sh" "$asan"
+  run "asan: clipboard under Xvfb" "$top/tests/adapter/run-clipboard.sh" "$asan"
+  run "asan: polkit" polkit_as_test_user "$asan"
 else
   failed+=("asan build")
 fi
