@@ -232,7 +232,9 @@ def main():
     sys.path.insert(0, HERE)
     subprocess.run([os.path.join(HERE, "..", "support", "deps.sh")], check=True)
     subprocess.run([os.path.join(HERE, "..", "support", "test-user.sh")], check=True)
-    prefix = os.environ.get("QUORLEN_E2E_PREFIX", "/opt/quorlen-e2e")
+    # As harness.sh: a package under test is installed into /usr.
+    prefix = ("/usr" if os.environ.get("QUORLEN_E2E_PACKAGE")
+              else os.environ.get("QUORLEN_E2E_PREFIX", "/opt/quorlen-e2e"))
     user = os.environ.get("QUORLEN_TEST_USER", "quorlen-test")
     out = tempfile.mkdtemp(prefix="quorlen-e2e-privileged-")
     os.chmod(out, 0o711)
