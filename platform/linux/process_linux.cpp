@@ -6,8 +6,10 @@
 
 #include <cstdio>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "platform/process.h"
 
@@ -21,22 +23,29 @@ bool onlyRootCanChange(const struct stat& info) {
 }
 
 // Every folder from `path`'s parent up to the root must pass, or the file can be swapped.
-bool foldersOnlyRootCanChange(std::string path) {
+// Folders already found to pass are in `passed`; most libraries share theirs.
+bool foldersOnlyRootCanChange(std::string path, std::set<std::string>& passed) {
+    std::vector<std::string> checked;
     while (true) {
         auto slash = path.find_last_of('/');
         if (slash == std::string::npos) return false;
         path.resize(slash == 0 ? 1 : slash);
+        if (passed.count(path) != 0) break;
         struct stat info {};
         if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) ||
             !onlyRootCanChange(info)) {
             return false;
         }
-        if (path == "/") return true;
+        checked.push_back(path);
+        if (path == "/") break;
     }
+    passed.insert(checked.begin(), checked.end());
+    return true;
 }
 
 // One line of /proc/self/maps: "start-end perms offset major:minor inode path".
-bool mappingIsTrusted(const std::string& line, bool& executableFile) {
+bool mappingIsTrusted(const std::string& line, bool& executableFile,
+                      std::set<std::string>& passedFolders) {
     std::istringstream fields(line);
     std::string range, perms, offset, device;
     unsigned long long inode = 0;
@@ -57,7 +66,7 @@ bool mappingIsTrusted(const std::string& line, bool& executableFile) {
     // A path that no longer names the mapped file (replaced or deleted) is not trusted.
     if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
     if (info.st_dev != makedev(major, minor) || info.st_ino != inode) return false;
-    return onlyRootCanChange(info) && foldersOnlyRootCanChange(path);
+    return onlyRootCanChange(info) && foldersOnlyRootCanChange(path, passedFolders);
 }
 
 }  // namespace
@@ -79,9 +88,10 @@ bool codeIntegrityHolds() {
     if (!maps) return false;
     std::string line;
     bool sawProgram = false;
+    std::set<std::string> passedFolders;
     while (std::getline(maps, line)) {
         bool executableFile = false;
-        if (!mappingIsTrusted(line, executableFile)) return false;
+        if (!mappingIsTrusted(line, executableFile, passedFolders)) return false;
         sawProgram = sawProgram || executableFile;
     }
     return sawProgram;
