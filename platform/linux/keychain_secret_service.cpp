@@ -17,6 +17,7 @@
 #include "app/identity.h"
 #include "platform/factory.h"
 #include "platform/keychain.h"
+#include "platform/query_shape.h"
 
 namespace quorlen {
 namespace {
@@ -184,102 +185,6 @@ bool vanished(const GError* error) {
            remote == "org.freedesktop.DBus.Error.UnknownMethod";
 }
 
-// ---- Query shapes -----------------------------------------------------------------------
-
-template <class T>
-const T* entry(const Query& query, std::string_view key) {
-    const auto it = query.find(key);
-    return it == query.end() ? nullptr : std::get_if<T>(&it->second);
-}
-
-bool isFlag(const Query& query, std::string_view key, bool value) {
-    const bool* flag = entry<bool>(query, key);
-    return flag != nullptr && *flag == value;
-}
-
-bool isConstant(const Query& query, std::string_view key, KeychainConstant value) {
-    const KeychainConstant* constant = entry<KeychainConstant>(query, key);
-    return constant != nullptr && *constant == value;
-}
-
-// Returns the text under `key` when it can travel as a D-Bus string: well-formed UTF-8
-// without NUL, which would otherwise cut it short or abort the message. Null otherwise.
-const std::string* textEntry(const Query& query, std::string_view key) {
-    const std::string* text = entry<std::string>(query, key);
-    if (text == nullptr ||
-        !g_utf8_validate(text->data(), static_cast<gssize>(text->size()), nullptr)) {
-        return nullptr;
-    }
-    return text;
-}
-
-// The service named by the four entries every query of the program starts with, or null
-// when they are not all there with their fixed values.
-const std::string* baseService(const Query& query) {
-    if (!isConstant(query, kSecClass, KeychainConstant::kSecClassGenericPassword)) return nullptr;
-    if (!isFlag(query, kSecUseDataProtectionKeychain, true)) return nullptr;
-    if (!isFlag(query, kSecAttrSynchronizable, false)) return nullptr;
-    return textEntry(query, kSecAttrService);
-}
-
-bool isListing(const Query& query) {
-    return query.size() == 6 && baseService(query) != nullptr &&
-           isFlag(query, kSecReturnAttributes, true) &&
-           isConstant(query, kSecMatchLimit, KeychainConstant::kSecMatchLimitAll);
-}
-
-struct AddRequest {
-    const std::string* service;
-    const std::string* account;
-    const std::string* label;
-    const AccessControl* access;
-    const SecretBytes* secret;
-};
-
-std::optional<AddRequest> addRequest(const Query& query) {
-    const auto* access = entry<std::shared_ptr<const AccessControl>>(query, kSecAttrAccessControl);
-    const SecretRef* secret = entry<SecretRef>(query, kSecValueData);
-    AddRequest request{baseService(query), textEntry(query, kSecAttrAccount),
-                       textEntry(query, kSecAttrLabel), access != nullptr ? access->get() : nullptr,
-                       secret != nullptr ? secret->bytes : nullptr};
-    if (query.size() != 8 || request.service == nullptr || request.account == nullptr ||
-        request.label == nullptr || request.access == nullptr || request.secret == nullptr) {
-        return std::nullopt;
-    }
-    return request;
-}
-
-// The item one copy or delete is about, with the context it authenticates through.
-struct ItemRequest {
-    const std::string* service;
-    const std::string* account;
-    AuthenticationContext* context;
-};
-
-std::optional<ItemRequest> itemRequest(const Query& query, std::size_t size) {
-    const auto* context =
-        entry<std::shared_ptr<AuthenticationContext>>(query, kSecUseAuthenticationContext);
-    ItemRequest request{baseService(query), textEntry(query, kSecAttrAccount),
-                        context != nullptr ? context->get() : nullptr};
-    if (query.size() != size || request.service == nullptr || request.account == nullptr ||
-        request.context == nullptr) {
-        return std::nullopt;
-    }
-    return request;
-}
-
-// A read of one item's secret: the base for an account, asking for its data, one match.
-std::optional<ItemRequest> readRequest(const Query& query) {
-    if (!isFlag(query, kSecReturnData, true) ||
-        !isConstant(query, kSecMatchLimit, KeychainConstant::kSecMatchLimitOne)) {
-        return std::nullopt;
-    }
-    return itemRequest(query, 8);
-}
-
-// A delete: the base for an account and the evaluated context, nothing else.
-std::optional<ItemRequest> deleteRequest(const Query& query) { return itemRequest(query, 6); }
-
 // ---- Attributes -------------------------------------------------------------------------
 
 // The search every call starts from: this schema, this service, never synchronised.
@@ -331,7 +236,7 @@ class SecretServiceKeychain final : public Keychain {
   public:
     Status copyMatching(const Query& query, KeychainResult& result) override {
         result = std::monostate{};
-        if (isListing(query)) return list(*baseService(query), result);
+        if (auto request = listingRequest(query)) return list(*request->service, result);
         if (auto request = readRequest(query)) return read(*request, result);
         return status::badParameter;
     }

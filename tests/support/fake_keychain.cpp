@@ -1,6 +1,6 @@
 #include "tests/support/fake_keychain.h"
 
-#include "platform/text.h"
+#include "platform/query_shape.h"
 
 #include <algorithm>
 #include <span>
@@ -8,47 +8,6 @@
 
 namespace quorlen::testing {
 namespace {
-
-template <class T>
-const T* entry(const Query& query, std::string_view key) {
-    const auto it = query.find(key);
-    return it == query.end() ? nullptr : std::get_if<T>(&it->second);
-}
-
-bool isFlag(const Query& query, std::string_view key, bool value) {
-    const bool* flag = entry<bool>(query, key);
-    return flag != nullptr && *flag == value;
-}
-
-bool isConstant(const Query& query, std::string_view key, KeychainConstant value) {
-    const KeychainConstant* constant = entry<KeychainConstant>(query, key);
-    return constant != nullptr && *constant == value;
-}
-
-// The text under `key` when the real store could carry it (well-formed UTF-8, no NUL).
-const std::string* textEntry(const Query& query, std::string_view key) {
-    const std::string* text = entry<std::string>(query, key);
-    if (text == nullptr || text->find('\0') != std::string::npos ||
-        !decodeUTF8(std::span(reinterpret_cast<const std::uint8_t*>(text->data()), text->size()))) {
-        return nullptr;
-    }
-    return text;
-}
-
-// The four entries every query of the program starts with; returns the service they name.
-const std::string* baseService(const Query& query) {
-    if (!isConstant(query, kSecClass, KeychainConstant::kSecClassGenericPassword)) return nullptr;
-    if (!isFlag(query, kSecUseDataProtectionKeychain, true)) return nullptr;
-    if (!isFlag(query, kSecAttrSynchronizable, false)) return nullptr;
-    return textEntry(query, kSecAttrService);
-}
-
-// Returns the non-null object under `key`, or null.
-template <class T>
-const std::shared_ptr<T>* object(const Query& query, std::string_view key) {
-    const auto* held = entry<std::shared_ptr<T>>(query, key);
-    return held != nullptr && *held != nullptr ? held : nullptr;
-}
 
 bool needsPresence(const FakeKeychain::Item& item) {
     return item.accessControl != nullptr &&
@@ -158,15 +117,11 @@ Status FakeKeychain::copyMatching(const Query& query, KeychainResult& result) {
         return status;
     }
 
-    const std::string* within = baseService(query);
-    if (within == nullptr) return status::badParameter;
-
     // Listing: attributes of every visible item, never a secret, never a prompt.
-    if (query.size() == 6 && isFlag(query, kSecReturnAttributes, true) &&
-        isConstant(query, kSecMatchLimit, KeychainConstant::kSecMatchLimitAll)) {
+    if (const auto listing = listingRequest(query)) {
         AttributeList list;
         for (const Item& item : items_) {
-            if (item.service != *within || item.synchronizable) continue;
+            if (item.service != *listing->service || item.synchronizable) continue;
             AttributeMap attributes{{std::string(kSecAttrService), item.service},
                                     {std::string(kSecAttrAccount), item.account},
                                     {std::string(kSecAttrSynchronizable), false}};
@@ -179,15 +134,11 @@ Status FakeKeychain::copyMatching(const Query& query, KeychainResult& result) {
     }
 
     // Read of one secret through the flow's context.
-    const std::string* account = entry<std::string>(query, kSecAttrAccount);
-    const auto* context = object<AuthenticationContext>(query, kSecUseAuthenticationContext);
-    if (query.size() == 8 && account != nullptr && isFlag(query, kSecReturnData, true) &&
-        isConstant(query, kSecMatchLimit, KeychainConstant::kSecMatchLimitOne) &&
-        context != nullptr) {
-        const auto item = findVisible(*within, *account);
+    if (const auto read = readRequest(query)) {
+        const auto item = findVisible(*read->service, *read->account);
         if (item == items_.end()) return status::itemNotFound;
         if (needsPresence(*item)) {
-            if (const Status rc = (*context)->authenticateForRead(); rc != status::success) {
+            if (const Status rc = read->context->authenticateForRead(); rc != status::success) {
                 return rc;
             }
         }
@@ -201,21 +152,16 @@ Status FakeKeychain::add(const Query& query) {
     Status forced = 0;
     if (begin(Call::add, query, forced)) return forced;
 
-    const std::string* within = baseService(query);
-    const std::string* account = textEntry(query, kSecAttrAccount);
-    const std::string* label = textEntry(query, kSecAttrLabel);
-    const SecretRef* secret = entry<SecretRef>(query, kSecValueData);
-    const auto* access = object<const AccessControl>(query, kSecAttrAccessControl);
-    if (query.size() != 8 || within == nullptr || account == nullptr || label == nullptr ||
-        access == nullptr || secret == nullptr || secret->bytes == nullptr) {
-        return status::badParameter;
+    const auto request = addRequest(query);
+    if (!request) return status::badParameter;
+    if (findVisible(*request->service, *request->account) != items_.end()) {
+        return status::duplicateItem;
     }
-    if (findVisible(*within, *account) != items_.end()) return status::duplicateItem;
-    items_.push_back(Item{.service = *within,
-                          .account = *account,
-                          .label = *label,
-                          .accessControl = *access,
-                          .secret = SecretBytes::copyOf(secret->bytes->bytes())});
+    items_.push_back(Item{.service = *request->service,
+                          .account = *request->account,
+                          .label = *request->label,
+                          .accessControl = std::make_shared<const AccessControl>(*request->access),
+                          .secret = SecretBytes::copyOf(request->secret->bytes())});
     return status::success;
 }
 
@@ -223,15 +169,11 @@ Status FakeKeychain::remove(const Query& query) {
     Status forced = 0;
     if (begin(Call::remove, query, forced)) return forced;
 
-    const std::string* within = baseService(query);
-    const std::string* account = entry<std::string>(query, kSecAttrAccount);
-    const auto* context = object<AuthenticationContext>(query, kSecUseAuthenticationContext);
-    if (query.size() != 6 || within == nullptr || account == nullptr || context == nullptr) {
-        return status::badParameter;
-    }
-    const auto item = findVisible(*within, *account);
+    const auto request = deleteRequest(query);
+    if (!request) return status::badParameter;
+    const auto item = findVisible(*request->service, *request->account);
     if (item == items_.end()) return status::itemNotFound;
-    if (needsPresence(*item) && !(*context)->isGranted()) return status::authFailed;
+    if (needsPresence(*item) && !request->context->isGranted()) return status::authFailed;
     items_.erase(item);
     return status::success;
 }
