@@ -230,6 +230,42 @@ void appendItemsOf(GVariant* paths, std::string_view collection, std::vector<std
     }
 }
 
+// The program's items in the default collection: one search and the default alias, sent
+// together so they cost one round trip.
+struct Matches {
+    std::string collection;  // "/" when there is no default collection
+    std::vector<std::string> unlocked;
+    std::vector<std::string> locked;
+};
+
+struct MatchCalls {
+    std::size_t search;
+    std::size_t alias;
+};
+
+MatchCalls queueMatches(Batch& batch, const std::string& itemService, const std::string* account) {
+    return MatchCalls{
+        batch.call(kServicePath, kServiceInterface, "SearchItems",
+                   g_variant_new("(@a{ss})", searchAttributes(itemService, account)), "(aoao)"),
+        batch.call(kServicePath, kServiceInterface, "ReadAlias", g_variant_new("(s)", "default"),
+                   "(o)")};
+}
+
+// Reads both replies of a waited batch into `out`; returns the status of a failed one, or 0.
+Status readMatches(Batch& batch, MatchCalls calls, Matches& out) {
+    for (const std::size_t i : {calls.search, calls.alias}) {
+        if (batch[i].error) return statusOf(batch[i].error.get());
+    }
+    const gchar* collection = nullptr;
+    g_variant_get(batch[calls.alias].reply.get(), "(&o)", &collection);
+    out.collection = collection;
+    VariantPtr unlocked(g_variant_get_child_value(batch[calls.search].reply.get(), 0));
+    VariantPtr locked(g_variant_get_child_value(batch[calls.search].reply.get(), 1));
+    appendItemsOf(unlocked.get(), out.collection, out.unlocked);
+    appendItemsOf(locked.get(), out.collection, out.locked);
+    return status::success;
+}
+
 // ---- The backend ------------------------------------------------------------------------
 
 class SecretServiceKeychain final : public Keychain {
@@ -276,29 +312,16 @@ class SecretServiceKeychain final : public Keychain {
         const ConnectionPtr bus = connect();
         if (!bus) return status::notAvailable;
 
-        std::string collection;
-        std::vector<std::string> paths;
+        Matches matches;
         {
             Batch first(bus.get(), 2);
-            const std::size_t search = first.call(
-                kServicePath, kServiceInterface, "SearchItems",
-                g_variant_new("(@a{ss})", searchAttributes(itemService, nullptr)), "(aoao)");
-            const std::size_t alias = first.call(kServicePath, kServiceInterface, "ReadAlias",
-                                                 g_variant_new("(s)", "default"), "(o)");
+            const MatchCalls calls = queueMatches(first, itemService, nullptr);
             first.wait();
-            for (const std::size_t i : {search, alias}) {
-                if (first[i].error) return statusOf(first[i].error.get());
-            }
-            const gchar* aliasPath = nullptr;
-            g_variant_get(first[alias].reply.get(), "(&o)", &aliasPath);
-            collection = aliasPath;
-            if (collection == "/") return status::itemNotFound;  // no default collection
-
-            VariantPtr unlocked(g_variant_get_child_value(first[search].reply.get(), 0));
-            VariantPtr locked(g_variant_get_child_value(first[search].reply.get(), 1));
-            appendItemsOf(unlocked.get(), collection, paths);
-            appendItemsOf(locked.get(), collection, paths);
+            if (Status rc = readMatches(first, calls, matches); rc != status::success) return rc;
         }
+        if (matches.collection == "/") return status::itemNotFound;  // no default collection
+        std::vector<std::string> paths = std::move(matches.unlocked);
+        paths.insert(paths.end(), matches.locked.begin(), matches.locked.end());
         if (paths.empty()) return status::itemNotFound;
 
         Batch reads(bus.get(), paths.size());
@@ -355,27 +378,16 @@ class SecretServiceKeychain final : public Keychain {
     };
 
     static Status find(GDBusConnection* bus, const ItemRequest& request, FoundItem& found) {
-        Batch first(bus, 2);
-        const std::size_t search = first.call(
-            kServicePath, kServiceInterface, "SearchItems",
-            g_variant_new("(@a{ss})", searchAttributes(*request.service, request.account)),
-            "(aoao)");
-        const std::size_t alias = first.call(kServicePath, kServiceInterface, "ReadAlias",
-                                             g_variant_new("(s)", "default"), "(o)");
-        first.wait();
-        for (const std::size_t i : {search, alias}) {
-            if (first[i].error) return statusOf(first[i].error.get());
+        Matches matches;
+        {
+            Batch first(bus, 2);
+            const MatchCalls calls = queueMatches(first, *request.service, request.account);
+            first.wait();
+            if (Status rc = readMatches(first, calls, matches); rc != status::success) return rc;
         }
-        const gchar* collection = nullptr;
-        g_variant_get(first[alias].reply.get(), "(&o)", &collection);
-        std::vector<std::string> unlocked, locked;
-        VariantPtr open(g_variant_get_child_value(first[search].reply.get(), 0));
-        VariantPtr closed(g_variant_get_child_value(first[search].reply.get(), 1));
-        appendItemsOf(open.get(), collection, unlocked);
-        appendItemsOf(closed.get(), collection, locked);
-        if (unlocked.empty() && locked.empty()) return status::itemNotFound;
-        found.locked = unlocked.empty();
-        found.path = found.locked ? locked.front() : unlocked.front();
+        if (matches.unlocked.empty() && matches.locked.empty()) return status::itemNotFound;
+        found.locked = matches.unlocked.empty();
+        found.path = found.locked ? matches.locked.front() : matches.unlocked.front();
 
         Batch read(bus, 1);
         read.call(found.path, kPropertiesInterface, "Get",
@@ -470,16 +482,11 @@ class SecretServiceKeychain final : public Keychain {
         const ConnectionPtr bus = connect();
         if (!bus) return status::notAvailable;
 
-        std::string collection;
+        Matches matches;
         std::string session;
         {
             Batch first(bus.get(), 3);
-            const std::size_t search = first.call(
-                kServicePath, kServiceInterface, "SearchItems",
-                g_variant_new("(@a{ss})", searchAttributes(*request.service, request.account)),
-                "(aoao)");
-            const std::size_t alias = first.call(kServicePath, kServiceInterface, "ReadAlias",
-                                                 g_variant_new("(s)", "default"), "(o)");
+            const MatchCalls calls = queueMatches(first, *request.service, request.account);
             const std::size_t open =
                 first.call(kServicePath, kServiceInterface, "OpenSession",
                            g_variant_new("(sv)", "plain", g_variant_new_string("")), "(vo)");
@@ -489,26 +496,18 @@ class SecretServiceKeychain final : public Keychain {
                 g_variant_get(first[open].reply.get(), "(v&o)", nullptr, &path);
                 session = path;
             }
-            for (const std::size_t i : {search, alias, open}) {
-                if (first[i].error) {
-                    closeSession(bus.get(), session);
-                    return statusOf(first[i].error.get());
-                }
+            Status rc = readMatches(first, calls, matches);
+            if (rc == status::success && first[open].error) rc = statusOf(first[open].error.get());
+            if (rc != status::success) {
+                closeSession(bus.get(), session);
+                return rc;
             }
-            const gchar* aliasPath = nullptr;
-            g_variant_get(first[alias].reply.get(), "(&o)", &aliasPath);
-            collection = aliasPath;
-
-            std::vector<std::string> existing;
-            VariantPtr unlocked(g_variant_get_child_value(first[search].reply.get(), 0));
-            VariantPtr locked(g_variant_get_child_value(first[search].reply.get(), 1));
-            appendItemsOf(unlocked.get(), collection, existing);
-            appendItemsOf(locked.get(), collection, existing);
-            if (!existing.empty()) {
+            if (!matches.unlocked.empty() || !matches.locked.empty()) {
                 closeSession(bus.get(), session);
                 return status::duplicateItem;
             }
         }
+        const std::string& collection = matches.collection;
         if (collection == "/") {
             closeSession(bus.get(), session);
             return status::notAvailable;
