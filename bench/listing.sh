@@ -3,6 +3,8 @@
 # gnome-keyring, and prints the ratio. Not a test: nothing fails on a slow figure.
 #   bench/listing.sh BUILD_DIR ["SIZES"] [RUNS]   (sizes default to "100 1000")
 set -euo pipefail
+# shellcheck source=../tests/support/processes.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../tests/support/processes.sh"
 build=$(cd "${1:?usage: listing.sh BUILD_DIR [SIZES] [RUNS]}" && pwd)
 sizes=${2:-"100 1000"}
 runs=${3:-20}
@@ -12,24 +14,10 @@ bench=$build/bench/listing_bench
 work=$(mktemp -d /tmp/quorlen-bench.XXXXXX)
 pids=()
 cleanup() {
-  local pid
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${pids[@]}"; do
-    for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    kill -9 "$pid" 2>/dev/null || true
-  done
+  stop_pids "${pids[@]}"
   rm -rf "$work"
 }
 trap cleanup EXIT
-
-wait_for() {
-  for _ in $(seq 1 100); do
-    if "$@"; then return 0; fi
-    sleep 0.1
-  done
-  echo "timed out waiting for: $*" >&2
-  return 1
-}
 
 export HOME=$work/home XDG_RUNTIME_DIR=$work/run
 mkdir -p "$HOME" && mkdir -m 700 "$XDG_RUNTIME_DIR"

@@ -4,6 +4,8 @@
 # Everything started here is stopped by its process id on exit.
 #   tests/adapter/run-keyring.sh BUILD_DIR
 set -euo pipefail
+# shellcheck source=../support/processes.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../support/processes.sh"
 build=$(cd "${1:?usage: run-keyring.sh BUILD_DIR}" && pwd)
 test_bin=$build/tests/adapter_keychain_test
 [[ -x $test_bin ]] || { echo "missing $test_bin: build first" >&2; exit 2; }
@@ -11,26 +13,10 @@ test_bin=$build/tests/adapter_keychain_test
 work=$(mktemp -d /tmp/quorlen-keyring.XXXXXX)
 pids=()
 cleanup() {
-  local pid
-  for pid in "${pids[@]}"; do
-    kill "$pid" 2>/dev/null || true
-  done
-  for pid in "${pids[@]}"; do
-    for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    kill -9 "$pid" 2>/dev/null || true
-  done
+  stop_pids "${pids[@]}"
   rm -rf "$work"
 }
 trap cleanup EXIT
-
-wait_for() {
-  for _ in $(seq 1 100); do
-    if "$@"; then return 0; fi
-    sleep 0.1
-  done
-  echo "timed out waiting for: $*" >&2
-  return 1
-}
 
 # A session bus that activates nothing, so every process on it is one started here.
 start_bus() {

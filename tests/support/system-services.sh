@@ -5,6 +5,7 @@
 #   system-services.sh start STATE_DIR
 #   system-services.sh stop STATE_DIR
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/processes.sh"
 action=$1
 state=$2
 mkdir -p "$state"
@@ -22,25 +23,10 @@ polkit_answers() {
     grep -q 'boolean true'
 }
 
-wait_for() {
-  for _ in $(seq 1 100); do
-    if "$@"; then return 0; fi
-    sleep 0.1
-  done
-  echo "timed out waiting for: $*" >&2
-  return 1
-}
-
 stop_pid_file() {
   local file=$1
   [[ -f $file ]] || return 0
-  local pid
-  pid=$(cat "$file")
-  if kill -0 "$pid" 2>/dev/null; then
-    kill "$pid" 2>/dev/null || true
-    for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    kill -9 "$pid" 2>/dev/null || true
-  fi
+  stop_pids "$(cat "$file")"
   rm -f "$file"
 }
 
