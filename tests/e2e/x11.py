@@ -64,7 +64,9 @@ def close(title):
         event = protocol.event.ClientMessage(
             window=win, client_type=protocols, data=(32, [delete, X.CurrentTime, 0, 0, 0]))
         win.send_event(event, event_mask=X.NoEventMask)
-        d.flush()
+        # A round trip, not a flush: a busy server that finds the connection already closed
+        # may drop the requests still unread on it, and the message with them.
+        d.sync()
     finally:
         d.close()
 
