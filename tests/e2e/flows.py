@@ -115,11 +115,11 @@ class SecretStore:
 
     def keys(self):
         """The items that are the program's keys: our schema and service, never
-        synchronised, with a UUID account; in the service's order."""
-        return [i for i in self.search(service=SERVICE)
-                if i.attributes.get("xdg:schema") == SCHEMA
-                and i.attributes.get("synchronizable") == "false"
-                and UUID.match(i.attributes.get("account", ""))]
+        synchronised, with a UUID account; in the order the service gives them for the
+        program's own search, which need not be the order of a narrower or wider one."""
+        found = self.search(**{"xdg:schema": SCHEMA, "service": SERVICE,
+                               "synchronizable": "false"})
+        return [i for i in found if UUID.match(i.attributes.get("account", ""))]
 
     def secret(self, item):
         """The secret bytes of one item."""
