@@ -17,6 +17,7 @@
 #include "app/identity.h"
 #include "platform/factory.h"
 #include "platform/keychain.h"
+#include "platform/linux/secret_session.h"
 #include "platform/query_shape.h"
 
 namespace quorlen {
@@ -266,6 +267,83 @@ Status readMatches(Batch& batch, MatchCalls calls, Matches& out) {
     return status::success;
 }
 
+// ---- Sessions ----------------------------------------------------------------------------
+
+GVariant* byteArray(std::span<const std::uint8_t> bytes) {
+    return g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, bytes.data(), bytes.size(), 1);
+}
+
+// One encrypted session with the service, closed when it goes. A service that offers only
+// plain sessions is treated as unreachable: a secret never crosses the bus in the clear.
+class ServiceSession {
+  public:
+    explicit ServiceSession(GDBusConnection* bus) : bus_(bus) {}
+    ~ServiceSession() { close(); }
+    ServiceSession(const ServiceSession&) = delete;
+    ServiceSession& operator=(const ServiceSession&) = delete;
+
+    // Queues the opening on `batch`; returns false when no key pair could be made.
+    bool queue(Batch& batch) {
+        crypto_ = SecretSession::begin();
+        if (!crypto_) return false;
+        call_ = batch.call(kServicePath, kServiceInterface, "OpenSession",
+                           g_variant_new("(s@v)", SecretSession::kAlgorithm,
+                                         g_variant_new_variant(byteArray(crypto_->publicKey()))),
+                           "(vo)");
+        return true;
+    }
+
+    // Reads the opening's reply from a waited batch: 0 when the session is ready, the
+    // failure's status, or nothing when the keys did not agree and another session is needed.
+    std::optional<Status> take(Batch& batch) {
+        if (batch[call_].error) return statusOf(batch[call_].error.get());
+        GVariant* boxed = nullptr;
+        const gchar* path = nullptr;
+        g_variant_get(batch[call_].reply.get(), "(v&o)", &boxed, &path);
+        const VariantPtr output(boxed);
+        close();
+        path_ = path;
+        if (!g_variant_is_of_type(output.get(), G_VARIANT_TYPE_BYTESTRING)) {
+            return status::notAvailable;
+        }
+        gsize size = 0;
+        const auto* bytes =
+            static_cast<const std::uint8_t*>(g_variant_get_fixed_array(output.get(), &size, 1));
+        if (!crypto_->agree(std::span(bytes, size))) return std::nullopt;
+        return status::success;
+    }
+
+    // Opens a session on its own round trips.
+    Status open() {
+        // A retry is needed once in 256 sessions; a service whose key never agrees is broken.
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            Batch batch(bus_, 1);
+            if (!queue(batch)) return status::notAvailable;
+            batch.wait();
+            if (const std::optional<Status> rc = take(batch)) return *rc;
+        }
+        return status::notAvailable;
+    }
+
+    const std::string& path() const { return path_; }
+    const SecretSession& crypto() const { return *crypto_; }
+
+  private:
+    void close() {
+        if (path_.empty()) return;
+        // No reply is needed; the message still goes out.
+        g_dbus_connection_call(bus_, kBusName, path_.c_str(), kSessionInterface, "Close", nullptr,
+                               nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr, nullptr);
+        g_dbus_connection_flush_sync(bus_, nullptr, nullptr);
+        path_.clear();
+    }
+
+    GDBusConnection* bus_;
+    std::unique_ptr<SecretSession> crypto_;
+    std::size_t call_ = 0;
+    std::string path_;
+};
+
 // ---- The backend ------------------------------------------------------------------------
 
 class SecretServiceKeychain final : public Keychain {
@@ -425,33 +503,31 @@ class SecretServiceKeychain final : public Keychain {
             if (Status rc = unlock(bus.get(), item.path); rc != status::success) return rc;
         }
 
-        Batch open(bus.get(), 1);
-        open.call(kServicePath, kServiceInterface, "OpenSession",
-                  g_variant_new("(sv)", "plain", g_variant_new_string("")), "(vo)");
-        open.wait();
-        if (open[0].error) return statusOf(open[0].error.get());
-        const gchar* sessionPath = nullptr;
-        g_variant_get(open[0].reply.get(), "(v&o)", nullptr, &sessionPath);
-        const std::string session = sessionPath;
+        ServiceSession session(bus.get());
+        if (Status rc = session.open(); rc != status::success) return rc;
 
         Batch get(bus.get(), 1);
-        get.call(item.path, kItemInterface, "GetSecret", g_variant_new("(o)", session.c_str()),
-                 "((oayays))");
+        get.call(item.path, kItemInterface, "GetSecret",
+                 g_variant_new("(o)", session.path().c_str()), "((oayays))");
         get.wait();
-        closeSession(bus.get(), session);
         if (get[0].error) {
             return vanished(get[0].error.get()) ? status::itemNotFound
                                                 : statusOf(get[0].error.get());
         }
         VariantPtr secret(g_variant_get_child_value(get[0].reply.get(), 0));
+        VariantPtr parameter(g_variant_get_child_value(secret.get(), 1));
         VariantPtr value(g_variant_get_child_value(secret.get(), 2));
+        gsize ivSize = 0;
+        const auto* iv = static_cast<const std::uint8_t*>(
+            g_variant_get_fixed_array(parameter.get(), &ivSize, 1));
         gsize size = 0;
         const auto* bytes =
             static_cast<const std::uint8_t*>(g_variant_get_fixed_array(value.get(), &size, 1));
-        result = SecretBytes::copyOf(std::span(bytes, size));
-        // The reply's own copy goes back to GLib zeroed; the message buffer it came in is
-        // GLib's and is freed as it is.
-        if (size > 0) secureZero(const_cast<std::uint8_t*>(bytes), size);
+        // A value that does not decrypt came from something that is not our session's peer.
+        std::optional<SecretBytes> plain =
+            session.crypto().open(std::span(iv, ivSize), std::span(bytes, size));
+        if (!plain) return status::notAvailable;
+        result = std::move(*plain);
         return status::success;
     }
 
@@ -483,47 +559,33 @@ class SecretServiceKeychain final : public Keychain {
         if (!bus) return status::notAvailable;
 
         Matches matches;
-        std::string session;
+        ServiceSession session(bus.get());
         {
             Batch first(bus.get(), 3);
             const MatchCalls calls = queueMatches(first, *request.service, request.account);
-            const std::size_t open =
-                first.call(kServicePath, kServiceInterface, "OpenSession",
-                           g_variant_new("(sv)", "plain", g_variant_new_string("")), "(vo)");
+            const bool queued = session.queue(first);
             first.wait();
-            if (!first[open].error) {
-                const gchar* path = nullptr;
-                g_variant_get(first[open].reply.get(), "(v&o)", nullptr, &path);
-                session = path;
-            }
             Status rc = readMatches(first, calls, matches);
-            if (rc == status::success && first[open].error) rc = statusOf(first[open].error.get());
-            if (rc != status::success) {
-                closeSession(bus.get(), session);
-                return rc;
-            }
-            if (!matches.unlocked.empty() || !matches.locked.empty()) {
-                closeSession(bus.get(), session);
-                return status::duplicateItem;
-            }
+            if (rc != status::success) return rc;
+            if (!matches.unlocked.empty() || !matches.locked.empty()) return status::duplicateItem;
+            const std::optional<Status> opened =
+                queued ? session.take(first) : std::optional<Status>(status::notAvailable);
+            rc = opened ? *opened : session.open();
+            if (rc != status::success) return rc;
         }
         const std::string& collection = matches.collection;
-        if (collection == "/") {
-            closeSession(bus.get(), session);
-            return status::notAvailable;
-        }
+        if (collection == "/") return status::notAvailable;
 
         Status rc = createItem(bus.get(), collection, session, request);
         if (rc == status::interactionNotAllowed) {
             rc = unlock(bus.get(), collection);
             if (rc == status::success) rc = createItem(bus.get(), collection, session, request);
         }
-        closeSession(bus.get(), session);
         return rc;
     }
 
     static Status createItem(GDBusConnection* bus, const std::string& collection,
-                             const std::string& session, const AddRequest& request) {
+                             const ServiceSession& session, const AddRequest& request) {
         GVariantBuilder attributes;
         g_variant_builder_init(&attributes, G_VARIANT_TYPE("a{ss}"));
         g_variant_builder_add(&attributes, "{ss}", kSchemaAttribute, kSchemaName);
@@ -542,15 +604,13 @@ class SecretServiceKeychain final : public Keychain {
         g_variant_builder_add(&properties, "{sv}", "org.freedesktop.Secret.Item.Attributes",
                               g_variant_builder_end(&attributes));
 
-        // The value refers to the caller's buffer instead of copying it into memory that
-        // would be freed without being wiped.
-        static const std::uint8_t nothing = 0;
-        const std::uint8_t* bytes = request.secret->empty() ? &nothing : request.secret->data();
-        GVariant* value = g_variant_new_from_data(G_VARIANT_TYPE_BYTESTRING, bytes,
-                                                  request.secret->size(), TRUE, nullptr, nullptr);
-        GVariant* secret = g_variant_new("(o@ay@ays)", session.c_str(),
-                                         g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, "", 0, 1),
-                                         value, "application/octet-stream");
+        // Only the encrypted value goes into the message; the plain bytes stay in the
+        // caller's buffer and the session's own locked one.
+        const std::optional<SealedSecret> sealed = session.crypto().seal(request.secret->bytes());
+        if (!sealed) return status::notAvailable;
+        GVariant* secret =
+            g_variant_new("(o@ay@ays)", session.path().c_str(), byteArray(sealed->iv),
+                          byteArray(sealed->ciphertext), "application/octet-stream");
 
         Batch call(bus, 1);
         call.call(
@@ -624,14 +684,6 @@ class SecretServiceKeychain final : public Keychain {
         g_dbus_connection_signal_unsubscribe(bus, completedId);
         g_dbus_connection_signal_unsubscribe(bus, ownerId);
         return outcome.status;
-    }
-
-    static void closeSession(GDBusConnection* bus, const std::string& session) {
-        if (session.empty()) return;
-        // No reply is needed; the message still goes out.
-        g_dbus_connection_call(bus, kBusName, session.c_str(), kSessionInterface, "Close", nullptr,
-                               nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr, nullptr);
-        g_dbus_connection_flush_sync(bus, nullptr, nullptr);
     }
 };
 

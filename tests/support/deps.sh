@@ -6,6 +6,7 @@ packages=(
   # build
   build-essential cmake pkg-config qt6-base-dev qt6-qpa-plugins libglib2.0-dev libicu-dev
   libgtest-dev googletest libpolkit-agent-1-dev libpolkit-gobject-1-dev libsecret-1-dev
+  libgcrypt20-dev
   clang libclang-rt-14-dev  # sanitizer and fuzzing builds
   # services the tests start
   dbus-daemon dbus-bin libglib2.0-bin polkitd gnome-keyring libsecret-tools xvfb xauth at-spi2-core
