@@ -356,6 +356,19 @@ TEST_F(KeychainTest, ReadsASecretOnlyAfterTheOwnerAuthenticated) {
     EXPECT_EQ(context->asked, 0);
 }
 
+// Run by run-keyring.sh under a bus monitor, which must never see these bytes.
+TEST_F(KeychainTest, SecretCrossesTheBusOnlyEncrypted) {
+    const std::string svc = ownService();
+    const SecretBytes secret = SecretBytes::copyOf(std::string_view("quorlen-bus-canary-7Qx2"));
+    ASSERT_EQ(add(svc, kFirst, "Watched key", secret), status::success);
+    auto context = std::make_shared<ScriptedContext>(status::success);
+    KeychainResult result;
+    ASSERT_EQ(keychain->copyMatching(reading(svc, kFirst, context), result), status::success);
+    const auto* bytes = std::get_if<SecretBytes>(&result);
+    ASSERT_NE(bytes, nullptr);
+    EXPECT_EQ(bytes->view(), secret.view());
+}
+
 TEST_F(KeychainTest, RemovesAKeyOnlyWithAGrantedContext) {
     const std::string svc = ownService();
     const SecretBytes secret = SecretBytes::copyOf("x");

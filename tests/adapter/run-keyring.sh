@@ -65,8 +65,31 @@ gnome-keyring-daemon --foreground --unlock --components=secrets \
 pids+=($!)
 wait_for name_owned org.freedesktop.secrets
 
+run_tests "session encryption" "$build/tests/adapter_secret_session_test"
+
 run_tests "Secret Service: stores and lists" \
-  "$test_bin" --gtest_filter='KeychainTest.*:-*ListingShows*:*Locked*'
+  "$test_bin" --gtest_filter='KeychainTest.*:-*ListingShows*:*Locked*:*CrossesTheBus*'
+
+# An add and a read, watched: the secret crosses the bus only encrypted. The monitor keeps
+# the messages whole, so the plain bytes would show as they are.
+dbus-monitor --session --binary >"$work/secret-monitor.bin" 2>/dev/null &
+monitor=$!
+pids+=("$monitor")
+wait_for test -s "$work/secret-monitor.bin"
+run_tests "Secret Service: the secret on the bus" \
+  "$test_bin" --gtest_filter='*CrossesTheBus*'
+sleep 0.3
+kill "$monitor" 2>/dev/null || true
+# The item's label travels in the same message as its secret: the monitor saw the add.
+if ! grep -qa 'dh-ietf1024-sha256-aes128-cbc-pkcs7' "$work/secret-monitor.bin" ||
+  ! grep -qa 'Watched key' "$work/secret-monitor.bin" ||
+  ! grep -qa 'GetSecret' "$work/secret-monitor.bin"; then
+  echo "FAILED: the bus monitor missed the session, the add or the read" >&2
+  failed=1
+elif grep -qa 'quorlen-bus-canary-7Qx2' "$work/secret-monitor.bin"; then
+  echo "FAILED: the secret crossed the session bus in the clear" >&2
+  failed=1
+fi
 
 # The listing runs watched: no secret may be fetched while it does.
 dbus-monitor --session >"$work/monitor.log" 2>&1 &

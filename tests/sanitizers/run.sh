@@ -68,6 +68,7 @@ polkit_as_test_user() {
 
 asan=$top/build-asan
 if build "$asan" address unit_tests adapter_qt_window_test adapter_keychain_test \
+  adapter_secret_session_test \
   adapter_clipboard_test adapter_authentication_test quorlen-test-agent; then
   # The sanitizers replace mlock with a no-op, so the check that secrets are locked in
   # memory cannot hold in these builds; the plain unit tier runs it.
