@@ -565,11 +565,12 @@ class SecretServiceKeychain final : public Keychain {
             const MatchCalls calls = queueMatches(first, *request.service, request.account);
             const bool queued = session.queue(first);
             first.wait();
+            // Taken first, so that a session the service opened is closed on every return.
+            const std::optional<Status> opened =
+                queued ? session.take(first) : std::optional<Status>(status::notAvailable);
             Status rc = readMatches(first, calls, matches);
             if (rc != status::success) return rc;
             if (!matches.unlocked.empty() || !matches.locked.empty()) return status::duplicateItem;
-            const std::optional<Status> opened =
-                queued ? session.take(first) : std::optional<Status>(status::notAvailable);
             rc = opened ? *opened : session.open();
             if (rc != status::success) return rc;
         }
