@@ -71,7 +71,7 @@ class LoggingKeychain : public Keychain {
     std::vector<std::string>& log_;
 };
 
-// An authentication that this Part never uses; a context that grants nothing.
+// An authentication the window and its launch never use; a context that grants nothing.
 class RefusingContext : public AuthenticationContext {
   public:
     bool canEvaluatePolicy(int) override { return false; }
