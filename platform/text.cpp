@@ -6,6 +6,7 @@
 #include <unicode/utf8.h>
 
 #include <cstdlib>
+#include <limits>
 #include <memory>
 
 #include "platform/random.h"
@@ -99,16 +100,18 @@ std::optional<std::string_view> decodeUTF8(std::span<const std::uint8_t> bytes) 
 }
 
 std::size_t graphemeCount(std::string_view text) {
+    // A text that cannot be counted must not pass a length limit as if it were short.
+    constexpr std::size_t kUncountable = std::numeric_limits<std::size_t>::max();
     if (text.empty()) return 0;
     UErrorCode error = U_ZERO_ERROR;
     std::unique_ptr<UText, UTextCloser> utext(
         utext_openUTF8(nullptr, text.data(), static_cast<int64_t>(text.size()), &error));
-    if (U_FAILURE(error)) return 0;
+    if (U_FAILURE(error)) return kUncountable;
     std::unique_ptr<icu::BreakIterator> breaks(
         icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), error));
-    if (U_FAILURE(error) || !breaks) return 0;
+    if (U_FAILURE(error) || !breaks) return kUncountable;
     breaks->setText(utext.get(), error);
-    if (U_FAILURE(error)) return 0;
+    if (U_FAILURE(error)) return kUncountable;
     std::size_t count = 0;
     breaks->first();
     while (breaks->next() != icu::BreakIterator::DONE) ++count;

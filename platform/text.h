@@ -23,7 +23,8 @@ std::optional<std::array<std::uint8_t, 16>> parseUUID(std::string_view text);
 // aliases `bytes`: nothing is copied.
 std::optional<std::string_view> decodeUTF8(std::span<const std::uint8_t> bytes);
 
-// Returns the number of extended grapheme clusters in well-formed UTF-8 `text`.
+// Returns the number of extended grapheme clusters in well-formed UTF-8 `text`, 0 for
+// empty text, and the largest size_t when the text cannot be segmented.
 std::size_t graphemeCount(std::string_view text);
 
 // Returns true for the white-space and line-break set: general category Z, U+0009 to
